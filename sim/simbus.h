@@ -1,0 +1,233 @@
+#pragma once
+
+// The simulated HID bus and its keyboards.
+//
+// SimBus implements HidBackend, so Usb and the presence checks run on it
+// unchanged. Each SimKeyboard is one keyboard interface on the bus that
+// answers the vendor command set from its own state, exactly at the wire:
+// 65-byte output reports in (report id 0 + 64 bytes), 64-byte input reports out.
+//
+// Timing: a report written by the host reaches the keyboard 1 ms later and
+// the keyboard's answer becomes readable 1 ms after that (a full-speed
+// interrupt endpoint). The latency can be changed for tests that do not care.
+//
+// Thread safety: every public method may be called from any thread.
+
+#include "device/hidbackend.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+namespace sim {
+
+enum class Personality {
+    DualMode,   // USB + Bluetooth: several key/colour/mode maps, 32 lighting records,
+                // 32 key functions, 16 macro slots, Bluetooth name and sleep time
+    UsbOnly,    // no answer at all to group 0xB0
+    NoLighting, // answers the colour and lighting info queries with another byte 0
+    BootLoader, // the USB boot loader (vendor 0x0416, product 0xA316)
+};
+
+enum class FaultKind {
+    None,
+    NoAnswer,     // the request is received but never answered
+    LateAnswer,   // the answer arrives after `delayMs`
+    WrongEcho,    // the answer's command/sub-command echo (byte 0/1) is altered
+    ErrorStatus,  // a "set" answer carries `status` at bytes 8-11 instead of 0
+    WriteFailure, // hid_write returns -1 for the request
+    Disconnect,   // the keyboard vanishes: reads return -1, it leaves the bus
+};
+
+struct Fault
+{
+    FaultKind kind = FaultKind::None;
+    int atFrame = -1;   // 0-based index of the received frame it applies to; -1 = the next one
+    int count = 1;      // how many consecutive frames it applies to (-1 = all following)
+    int delayMs = 0;    // LateAnswer
+    uint32_t status = 0; // ErrorStatus
+    int command = -1;   // if >= 0 only frames with this command byte count
+    int subCommand = -1; // if >= 0 only frames with this sub-command byte count
+};
+
+class SimKeyboard
+{
+public:
+    virtual ~SimKeyboard() = default;
+
+    // Identity on the bus.
+    virtual QString path() const = 0; // ends in the interface number character
+    virtual uint16_t vendorId() const = 0;
+    virtual uint16_t productId() const = 0;
+    virtual int interfaceNumber() const = 0;
+    virtual Personality personality() const = 0;
+
+    // Every 64-byte request frame the keyboard received, in order (without the report id).
+    virtual QList<QByteArray> receivedFrames() const = 0;
+    virtual void clearReceivedFrames() = 0;
+
+    // Fault injection; faults are consumed as they apply.
+    virtual void injectFault(const Fault &fault) = 0;
+    virtual void clearFaults() = 0;
+
+    // Unsolicited frame: byte 0 = 0xF0, byte 1 = kind, bytes 2-3 = payload length,
+    // payload from byte 8 (at most 56 bytes).
+    virtual void sendNotification(uint8_t kind, const QByteArray &payload) = 0;
+    // Any raw 64-byte input report (shorter data is zero-filled).
+    virtual void sendRawReport(const QByteArray &report) = 0;
+
+    // Direct access to the keyboard's state for test set-up and assertions.
+    // The byte layouts are those of the wire records.
+    virtual QByteArray deviceId() const = 0;              // 12 bytes
+    virtual QByteArray productName() const = 0;           // 16 bytes
+    virtual void setProductName(const QByteArray &name) = 0;
+    virtual uint16_t firmwareVersion() const = 0;
+    virtual void setFirmwareVersion(uint16_t version) = 0;
+    virtual int keyMapCount() const = 0;
+    virtual int keyCount() const = 0;
+    virtual int currentKeyMap() const = 0;
+    virtual QByteArray keyCodes(int map) const = 0;        // keyCount() x 4 bytes
+    virtual void setKeyCodes(int map, const QByteArray &entries) = 0;
+    virtual int colourMapCount() const = 0;
+    virtual int currentColourMap() const = 0;
+    virtual QByteArray keyColours(int map) const = 0;      // keyCount() x 4 bytes (b, g, r, 0)
+    virtual int modeMapCount() const = 0;
+    virtual int currentModeMap() const = 0;
+    virtual int modeCount() const = 0;
+    virtual QByteArray modes(int map) const = 0;           // modeCount() bytes
+    virtual QByteArray lightingRecord(int index) const = 0; // 12 bytes
+    virtual QByteArray keyFunction(int index) const = 0;   // 56 bytes
+    virtual int keyFunctionCount() const = 0;
+    virtual QByteArray macroHead(int slot) const = 0;      // 24 bytes
+    virtual QByteArray macroFrames(int slot) const = 0;    // frameCount x 10 bytes
+    virtual int macroSlotCount() const = 0;
+    virtual bool isRecordingMacro() const = 0;
+    virtual QByteArray bluetoothName() const = 0;          // 12 bytes
+    virtual uint32_t sleepTime() const = 0;
+    virtual void setSleepTime(uint32_t ms) = 0;
+    virtual void restoreDefaults() = 0;                    // factory state
+
+    // ---- Additions beyond the first contract (all thread-safe as well) ----
+
+    // Position on the bus: (personality(), index()) identifies the stored state.
+    virtual int index() const = 0;
+    // hidapi sometimes reports interface_number -1; with false, enumerate() reports
+    // -1 for both interfaces of this keyboard and the host must use the path.
+    virtual void setReportsInterfaceNumber(bool reports) = 0;
+
+    // More state for test set-up (same layouts as the getters above).
+    virtual void setKeyColours(int map, const QByteArray &entries) = 0;
+    virtual void setModes(int map, const QByteArray &modes) = 0;
+    virtual void setLightingRecord(int index, const QByteArray &record) = 0;
+    virtual void setKeyFunction(int index, const QByteArray &entry) = 0;
+    // Stores a macro: head `used` set, `frameCount` = frames.size() / 10, the name
+    // NUL-padded to 16 bytes. Returns false for a bad slot or more than 512 frames.
+    virtual bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) = 0;
+    virtual void setBluetoothName(const QByteArray &name) = 0; // padded/cut to 12 bytes
+    virtual int selectedMacro() const = 0;                     // -1 before any selectMacro
+    virtual bool isPlayingMacro() const = 0;
+    virtual uint16_t scanSpeed() const = 0;
+    virtual uint8_t nKey() const = 0;
+    virtual QByteArray userInfo() const = 0;                   // 48 bytes
+    virtual bool hasLighting() const = 0;
+    virtual bool hasBluetooth() const = 0;
+
+    // What the user does on the keyboard itself; each sends the natural notification.
+    // The layer key: the current key map becomes `map`; sends kind 0x20, n = 2,
+    // byte 8 = previous map, byte 9 = new map. False (nothing sent) for a bad map.
+    virtual bool pressLayerKey(int map) = 0;
+    virtual bool pressColourMapKey(int map) = 0; // kind 0x30, same layout
+    virtual bool pressModeMapKey(int map) = 0;   // kind 0x60, same layout
+    // A key-function combination: kind 0xAA, n = 2, byte 8 = id, byte 9 = hi of
+    // entry `index`. False when the entry is out of range or not in use.
+    virtual bool pressKeyFunction(int index) = 0;
+    // Sets the lock bit of key `key` in the current key map and sends kind 0x21
+    // carrying that key's 4-byte kc_t entry.
+    virtual bool setKeyLocked(int key, bool locked) = 0;
+    // A key goes down or up (HID keyboard usage; 0xE0-0xE7 are the modifiers)
+    // `delayMs` after the previous change. While recording is on (setRecordMacro)
+    // the keyboard sends kind 0x50 with one 10-byte mframe_t; returns whether it did.
+    virtual bool simulateKey(uint8_t usage, bool down, uint16_t delayMs) = 0;
+    // A whole report at once (modifiers + up to six usages) as one recorded frame.
+    virtual bool simulateReport(uint16_t delayMs, uint8_t modifiers, const QByteArray &keys) = 0;
+};
+
+class SimBus : public HidBackend
+{
+public:
+    SimBus();
+    ~SimBus() override;
+
+    // Plugs a keyboard in. `index` makes its path and device id unique on the
+    // bus (two keyboards of the same personality need different indexes;
+    // -1 picks the next free one). Owned by the bus.
+    SimKeyboard *plug(Personality personality, int index = -1);
+    // Unplugs it: open handles read -1 from then on; the object is destroyed.
+    void unplug(SimKeyboard *keyboard);
+    // The bus remembers each keyboard's state by (personality, index): plugging
+    // the same pair in again gives back the same maps, macros and settings.
+    QList<SimKeyboard *> keyboards() const;
+
+    // Per-report latency in microseconds (default 1000: 1 ms to the keyboard,
+    // 1 ms back). 0 answers at once.
+    void setReportLatencyUs(int us);
+    int reportLatencyUs() const;
+
+    // The keyboard with this path (either interface), or nullptr.
+    SimKeyboard *find(const QString &path) const;
+    // The present keyboard of this personality and index, or nullptr.
+    SimKeyboard *find(Personality personality, int index) const;
+    // Forgets the stored state of keyboards that are not plugged in.
+    void forgetStoredState();
+    // Number of handles open now (leak checks in tests).
+    int openHandleCount() const;
+    // Delay between a keyboard leaving for its boot loader and the loader
+    // appearing on the bus (default 100 ms).
+    void setBootLoaderDelayMs(int ms);
+
+    // HidBackend
+    QList<HidDeviceInfo> enumerate(uint16_t vendorId, uint16_t productId) override;
+    HidHandle *open(const QString &path) override;
+    int read(HidHandle *handle, unsigned char *data, size_t length) override;
+    int readTimeout(HidHandle *handle, unsigned char *data, size_t length,
+                    int timeoutMs) override;
+    int write(HidHandle *handle, const unsigned char *data, size_t length) override;
+    void close(HidHandle *handle) override;
+    int exit() override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Vendor/product ids and interface number of the simulated keyboards.
+constexpr uint16_t kSimVendorId = 0x1209;  // pid.codes test identifiers, no real keyboard
+constexpr uint16_t kSimProductId = 0x0001;
+constexpr int kSimInterface = 1;
+constexpr uint16_t kBootLoaderVendorId = 0x0416;
+constexpr uint16_t kBootLoaderProductId = 0xA316;
+constexpr int kBootLoaderInterface = 0;
+
+// Error statuses the simulated keyboard puts at answer bytes 8-11.
+constexpr uint32_t kSimStatusOk = 0x00000000;
+constexpr uint32_t kSimStatusUnknownCommand = 0x00000001; // command/sub-command not supported
+constexpr uint32_t kSimStatusOutOfRange = 0x00000002;     // map, key, record or slot index too big
+constexpr uint32_t kSimStatusBadLength = 0x00000003;      // length field wrong for the command
+constexpr uint32_t kSimStatusBadParameter = 0x00000004;   // a value the command does not accept
+constexpr uint32_t kSimStatusBadState = 0x00000005;       // e.g. frame transfer with no macro selected
+
+// Byte 0 of the answer a keyboard without lighting gives to every command of the
+// groups 0x30 and 0x60 (byte 1 = the request's sub-command, byte 12 = its command,
+// status kSimStatusUnknownCommand at bytes 8-11).
+constexpr uint8_t kSimErrorFrame = 0xEE;
+
+// Product name blocks (16 bytes, NUL-padded) of the personalities. The host shows
+// the name without its first byte; the board catalogue compares the whole block.
+constexpr const char *kDualModeProductName = "LLumory K108";   // 108 keys, ANSI, USB + Bluetooth
+constexpr const char *kUsbOnlyProductName = "LLumory T88";     // 88 keys, ISO tenkeyless, USB only
+constexpr const char *kNoLightingProductName = "LLumory C68";  // 68 keys, compact, no lighting
+constexpr const char *kBootLoaderProductName = "LLumory Loader";
+
+} // namespace sim

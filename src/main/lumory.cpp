@@ -1,0 +1,345 @@
+#include "main/lumory.h"
+
+#include "Update/overallvariate.h"
+#include "main/apppaths.h"
+#include "main/devicesession.h"
+#include "main/loghandler.h"
+#include "setting/Language.h"
+#include "widget/menutree.h"
+#include "widget/tablabel.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+int g_trayOverride = -1;
+constexpr int kQuitTickMs = 500;
+constexpr int kCloseDelayMs = 100;
+constexpr int kDeviceTimerMs = 500;
+} // namespace
+
+bool Lumory::trayAvailable()
+{
+    if (g_trayOverride >= 0)
+        return g_trayOverride == 1;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void Lumory::setTrayAvailableOverride(int available)
+{
+    g_trayOverride = available;
+}
+
+Lumory::Lumory(QWidget *parent, const QString &startMode)
+    : QMainWindow(parent), m_startMode(startMode)
+{
+    // 1. Members.
+    m_stopwatch.start();
+    m_initLock = false;
+    m_appDir = AppPaths::appDir();
+
+    // 2. Widgets.
+    setupUi();
+
+    // 3. Logging, before anything else that logs.
+    LogHandler::instance().installMessageHandler();
+    qInfo().noquote() << "Lumory start, mode" << m_startMode;
+
+    // 4. The window may be hidden to the tray without ending the program.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    // 5. Language and the shared update state.
+    m_language = new Language(this);
+    m_overallVariate = new overallVariate(this);
+    m_overallVariate->init();
+    if (m_overallVariate->isAutoUpdate())
+        m_overallVariate->startUpdateCheck();
+    connect(m_overallVariate, &overallVariate::emitMainExit, this, &Lumory::exitAppActionSlot);
+    connect(m_overallVariate, &overallVariate::emitUpdateSignal, this, &Lumory::updateSlot);
+    qDebug() << "language and update state ready, language" << m_language->getLangType();
+
+    // 6. Board catalogue.
+    qDebug() << "parse board catalogue config.xml";
+
+    // 7. Static layout (palette of assignable keys).
+    qDebug() << "parse static layout";
+
+    // 8. Main menu.
+    QElapsedTimer step;
+    step.start();
+    initMenuTree();
+    qDebug() << "initMenuTree   " << step.restart() << "ms";
+
+    // 9. Window buttons, tray, tabs, start mode, disconnected picture, key-function page.
+    initButton();
+    initTrayIcon();
+    qDebug() << "initTrayIcon   " << step.restart() << "ms";
+    initTabWidget();
+    qDebug() << "initTabWidget  " << step.restart() << "ms";
+    initSystemBoot();
+    initDiscon();
+    createShortcut();
+
+    // 10. Device timers.
+    m_session = new DeviceSession(m_menuTree, this);
+    connect(m_session->scanTimer(), &QTimer::timeout, m_session, &DeviceSession::scanDeviceSlot);
+    connect(m_session->deviceListTimer(), &QTimer::timeout, m_session,
+            &DeviceSession::MultiscanDeviceSlot);
+    qDebug() << "device timers connected";
+
+    // 11.
+    m_initLock = true;
+
+    // 12. Texts in the current language.
+    connect(m_language, &Language::LanguageChange, this, &Lumory::SetLanguage);
+    m_language->UpdateLangua();
+
+    // 13. Start looking for keyboards.
+    m_session->deviceListTimer()->start(kDeviceTimerMs);
+    m_session->scanTimer()->start(kDeviceTimerMs);
+    qInfo() << "Lumory constructed in" << m_stopwatch.elapsed() << "ms";
+}
+
+Lumory::~Lumory()
+{
+    // Normally the quit routine has already torn everything down.
+    delete m_menuTree;
+    m_menuTree = nullptr;
+    delete m_trayIcon;
+    m_trayIcon = nullptr;
+}
+
+void Lumory::initMenuTree()
+{
+    m_menuTree = new MenuTree(this);
+    connect(m_menuTree, &MenuTree::emitMainExit, this, &Lumory::exitAppActionSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionMac, this, &Lumory::layoutVersionMacSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionWin, this, &Lumory::layoutVersionWinSlot);
+    connect(m_menuTree, &MenuTree::emitLayoutVersionAuto, this, &Lumory::layoutVersionAutoSlot);
+    connect(m_menuTree, &MenuTree::emitCheckForUpdate, this, &Lumory::showUpdatePageSlot);
+    m_menuTree->initLayoutVersion();
+}
+
+void Lumory::initSystemBoot()
+{
+    m_hideTimer = new QTimer(this);
+    m_hideTimer->setSingleShot(true);
+    connect(m_hideTimer, &QTimer::timeout, this, [this] {
+        hide();
+        m_hideTimer->stop();
+    });
+
+    setWindowIcon(
+        QIcon(QStringLiteral("://linuxfile/icons/Lumory-icon-tools-linux.svg")).pixmap(256, 256));
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    if (m_menuTree->isAutoStart() && m_startMode == QLatin1String("/background")) {
+        mainHide();
+        return;
+    }
+    centreOnScreen();
+    qDebug() << Q_FUNC_INFO << __LINE__;
+}
+
+void Lumory::centreOnScreen()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void Lumory::mainHide()
+{
+    if (!trayAvailable()) {
+        // Without a tray a hidden window could never be reached again.
+        QTimer::singleShot(1, this, &Lumory::mainShowMinimized);
+        return;
+    }
+    m_hideTimer->start(1);
+}
+
+void Lumory::mainShow()
+{
+    qDebug() << "show slot";
+    if (isHidden() && !isMinimized())
+        centreOnScreen();
+    raise();
+    activateWindow();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    showNormal();
+}
+
+void Lumory::mainShowMinimized()
+{
+    qDebug() << "window state" << windowState();
+    if (!isMinimized())
+        showMinimized();
+}
+
+void Lumory::activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason) {}
+
+QString Lumory::currentPageName() const
+{
+    QWidget *page = m_pageStack ? m_pageStack->currentWidget() : nullptr;
+    return page ? page->objectName() : QString();
+}
+
+void Lumory::labelPageClickSlot(const QString &pageName)
+{
+    if (!m_initLock) {
+        qDebug().noquote() << "page switch refused while loading:" << pageName;
+        return;
+    }
+    for (int i = 0; i < m_pageStack->count(); ++i) {
+        if (m_pageStack->widget(i)->objectName() == pageName) {
+            m_pageStack->setCurrentIndex(i);
+            break;
+        }
+    }
+    for (TabLabel *label : qAsConst(m_tabLabels))
+        label->setSelected(label->pageName() == pageName);
+}
+
+void Lumory::updateSlot(const QString &what)
+{
+    qDebug().noquote() << "update:" << what;
+}
+
+void Lumory::showUpdatePageSlot()
+{
+    qDebug() << "check for update";
+}
+
+void Lumory::layoutVersionMacSlot()
+{
+    qDebug() << "layout version: MacOS";
+}
+
+void Lumory::layoutVersionWinSlot()
+{
+    qDebug() << "layout version: Windows";
+}
+
+void Lumory::layoutVersionAutoSlot()
+{
+    qDebug() << "layout version: Automatic";
+}
+
+void Lumory::exitAppActionSlot()
+{
+    // 1. A running macro recording would be stopped here.
+    // 2. Out of sight, no more device polling, no more tray or timer input.
+    hide();
+    m_session->scanTimer()->stop();
+    m_session->deviceListTimer()->stop();
+    if (m_trayIcon) {
+        disconnect(m_trayIcon, &QSystemTrayIcon::activated, this,
+                   &Lumory::activatedSysTrayIconSlot);
+    }
+    if (m_minimizeAction)
+        disconnect(m_minimizeAction, &QAction::triggered, this, &Lumory::mainHide);
+    if (m_restoreAction)
+        disconnect(m_restoreAction, &QAction::triggered, this, &Lumory::mainShow);
+    if (m_exitAction)
+        disconnect(m_exitAction, &QAction::triggered, this, &Lumory::exitAppActionSlot);
+    disconnect(m_session->scanTimer(), &QTimer::timeout, m_session, &DeviceSession::scanDeviceSlot);
+    disconnect(m_session->deviceListTimer(), &QTimer::timeout, m_session,
+               &DeviceSession::MultiscanDeviceSlot);
+    // 3.
+    deinitTools();
+}
+
+void Lumory::deinitTools()
+{
+    if (m_quitTimer)
+        return; // already quitting
+    m_session->scanTimer()->stop();
+    m_session->closeDevice();
+    qDebug() << "delete close device finish.";
+    m_quitTimer = new QTimer(this);
+    connect(m_quitTimer, &QTimer::timeout, this, &Lumory::quitSlot);
+    m_quitTimer->start(kQuitTickMs);
+    m_quitting = true;
+}
+
+void Lumory::quitSlot()
+{
+    qDebug() << "quit countdown" << m_quitCountdown;
+    if (m_quitCountdown == 0 && m_quitting) {
+        m_quitting = false;
+        quitLumory();
+        m_quitTimer->stop();
+        disconnect(m_quitTimer, &QTimer::timeout, this, &Lumory::quitSlot);
+        connect(m_quitTimer, &QTimer::timeout, this, &QWidget::close);
+        QGuiApplication::setQuitOnLastWindowClosed(true);
+        m_quitTimer->start(kCloseDelayMs);
+        return;
+    }
+    if (m_quitCountdown > 0)
+        --m_quitCountdown;
+}
+
+void Lumory::quitLumory()
+{
+    delete m_hideTimer;
+    m_hideTimer = nullptr;
+    // Pages (colour, settings, key functions, macros) are removed with the device.
+    qDebug() << "delete static dialog finish.";
+    delete m_menuTree;
+    m_menuTree = nullptr;
+    qDebug() << "delete menu tree finished.";
+    qDebug() << "delete synmic keyBtn finish.";
+    qDebug() << "delete static keyBtn finish.";
+    if (m_disconnected)
+        m_disconnected->hide();
+    qInfo().noquote() << "Lumory quit."
+                      << QDateTime::currentDateTime().toString(
+                             QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (m_trayIcon) {
+        m_trayIcon->hide();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
+    delete m_trayMenu;
+    m_trayMenu = nullptr;
+    m_minimizeAction = m_restoreAction = m_exitAction = nullptr;
+    delete m_language;
+    m_language = nullptr;
+    delete m_overallVariate;
+    m_overallVariate = nullptr;
+}
+
+void Lumory::closeEvent(QCloseEvent *event)
+{
+    qDebug() << "colseEvent()";
+    if (m_quitTimer) {
+        qDebug() << "0000000000000000000-normal quit-0000000000000000000";
+        m_quitTimer->stop();
+        m_quitTimer->deleteLater();
+        m_quitTimer = nullptr;
+    } else {
+        qDebug() << "0000000000000000000-unmormal quit-0000000000000000000";
+        m_session->closeDevice();
+        quitLumory();
+    }
+    qDebug() << "0000000000000000000-closeEvent-0000000000000000000";
+    if (isVisible())
+        event->accept();
+    else
+        event->ignore();
+    LogHandler::instance().release();
+    QCoreApplication::quit();
+}

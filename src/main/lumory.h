@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+class DeviceSession;
+class Language;
+class MenuTree;
+class QAction;
+class QLabel;
+class QMenu;
+class QStackedWidget;
+class QTimer;
+class QToolButton;
+class TabLabel;
+class overallVariate;
+
+// The main window: a frameless window with a title bar, the page tabs and
+// the pages, plus the tray icon. It wires the pages to the device session;
+// the session, the pages and the firmware flow live in their own classes.
+class Lumory : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    Lumory(QWidget *parent, const QString &startMode);
+    ~Lumory() override;
+
+    QString startMode() const { return m_startMode; }
+    bool initLock() const { return m_initLock; }
+    MenuTree *menuTree() const { return m_menuTree; }
+    DeviceSession *deviceSession() const { return m_session; }
+    QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+    QList<TabLabel *> tabLabels() const { return m_tabLabels; }
+    // Object name of the page shown, or empty.
+    QString currentPageName() const;
+    QAction *trayMinimizeAction() const { return m_minimizeAction; }
+    QAction *trayRestoreAction() const { return m_restoreAction; }
+    QAction *trayExitAction() const { return m_exitAction; }
+
+    // Whether the desktop has a system tray. Without one the window is never
+    // hidden (it would be unreachable); it is minimised instead.
+    static bool trayAvailable();
+    // Tests force the answer: 1 available, 0 not, -1 ask the desktop.
+    static void setTrayAvailableOverride(int available);
+
+public Q_SLOTS:
+    void mainShow();
+    void mainHide();
+    void mainShowMinimized();
+    void exitAppActionSlot();
+    void quitSlot();
+    void activatedSysTrayIconSlot(QSystemTrayIcon::ActivationReason reason);
+    void labelPageClickSlot(const QString &pageName);
+    void updateSlot(const QString &what);
+    void SetLanguage(int langType);
+    void layoutVersionMacSlot();
+    void layoutVersionWinSlot();
+    void layoutVersionAutoSlot();
+    void showUpdatePageSlot();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setupUi();
+    void initMenuTree();
+    void initButton();
+    void initTrayIcon();
+    void createActionsMenu();
+    void initTabWidget();
+    void initSystemBoot();
+    void initDiscon();
+    void createShortcut();
+    void deinitTools();
+    void quitLumory();
+    void centreOnScreen();
+
+    QString m_startMode;
+    QString m_appDir;
+    bool m_initLock = false;
+    bool m_quitting = false;
+    int m_quitCountdown = 1;
+
+    Language *m_language = nullptr;
+    overallVariate *m_overallVariate = nullptr;
+    MenuTree *m_menuTree = nullptr;
+    DeviceSession *m_session = nullptr;
+
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_minimizeAction = nullptr;
+    QAction *m_restoreAction = nullptr;
+    QAction *m_exitAction = nullptr;
+    QTimer *m_hideTimer = nullptr;
+    QTimer *m_quitTimer = nullptr;
+
+    // Widgets of the window.
+    QWidget *m_titleBar = nullptr;
+    QLabel *m_titleText = nullptr;
+    QToolButton *m_menuButton = nullptr;
+    QToolButton *m_minButton = nullptr;
+    QToolButton *m_closeButton = nullptr;
+    QWidget *m_tabBar = nullptr;
+    QList<TabLabel *> m_tabLabels;
+    QStackedWidget *m_pageStack = nullptr;
+    QLabel *m_disconnected = nullptr;
+    QLabel *m_disconnectedText = nullptr;
+
+    QElapsedTimer m_stopwatch;
+};

@@ -1,0 +1,234 @@
+// The main window's widget tree, page tabs, window buttons and tray icon.
+#include "main/lumory.h"
+
+#include "main/apppaths.h"
+#include "setting/Language.h"
+#include "widget/menutree.h"
+#include "widget/tablabel.h"
+
+#include <QAction>
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+struct TabSpec
+{
+    const char *english;
+    const char *chinese;
+    const char *key;
+    const char *page;
+};
+
+const TabSpec kTabs[] = {
+    {"KEY", "键值", "key", "staticLayout"},
+    {"COLOR", "颜色", "color", "Color"},
+    {"SHORTCUTS", "快捷键", "shortcuts", "Shortcuts"},
+    {"MACRO", "宏", "macro", "Macro"},
+    {"SETTING", "设置", "setting", "Setting"},
+};
+
+QToolButton *titleButton(const QString &name, const QString &icon, QWidget *parent)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(18, 18));
+    button->setFixedSize(36, 32);
+    button->setAutoRaise(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+} // namespace
+
+void Lumory::setupUi()
+{
+    setObjectName(QStringLiteral("Lumory"));
+    setWindowTitle(QStringLiteral("Lumory"));
+    resize(1180, 780);
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    auto *outer = new QVBoxLayout(central);
+    outer->setContentsMargins(0, 0, 0, 0);
+
+    auto *frame = new QWidget(central);
+    frame->setObjectName(QStringLiteral("mainFrame"));
+    frame->setAttribute(Qt::WA_StyledBackground);
+    frame->setStyleSheet(QStringLiteral(
+        "#mainFrame { background: #1b1d23; border: 1px solid #2c313a; border-radius: 10px; }"
+        "QToolButton { border: none; border-radius: 6px; }"
+        "QToolButton:hover { background: #2c313a; }"
+        "QToolButton#closeButton:hover { background: #c0392b; }"));
+    outer->addWidget(frame);
+
+    auto *layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+
+    m_titleBar = new QWidget(frame);
+    m_titleBar->setObjectName(QStringLiteral("titleBar"));
+    m_titleBar->setFixedHeight(52);
+    m_titleBar->installEventFilter(this);
+    auto *titleLayout = new QHBoxLayout(m_titleBar);
+    titleLayout->setContentsMargins(18, 0, 10, 0);
+    titleLayout->setSpacing(6);
+    auto *logo = new QLabel(m_titleBar);
+    logo->setPixmap(
+        QIcon(QStringLiteral(":/linuxfile/icons/Lumory-icon-tools-linux.svg")).pixmap(28, 28));
+    titleLayout->addWidget(logo);
+    m_titleText = new QLabel(QStringLiteral("Lumory"), m_titleBar);
+    m_titleText->setObjectName(QStringLiteral("titleText"));
+    m_titleText->setStyleSheet(
+        QStringLiteral("color: #e8eaed; font-size: 14pt; font-weight: 600; padding-left: 4px;"));
+    titleLayout->addWidget(m_titleText);
+    titleLayout->addStretch(1);
+    m_menuButton = titleButton(QStringLiteral("menuButton"),
+                               QStringLiteral(":/linuxfile/icons/menu.svg"), m_titleBar);
+    m_minButton = titleButton(QStringLiteral("minButton"),
+                              QStringLiteral(":/linuxfile/icons/minimize.svg"), m_titleBar);
+    m_closeButton = titleButton(QStringLiteral("closeButton"),
+                                QStringLiteral(":/linuxfile/icons/close.svg"), m_titleBar);
+    titleLayout->addWidget(m_menuButton);
+    titleLayout->addWidget(m_minButton);
+    titleLayout->addWidget(m_closeButton);
+    layout->addWidget(m_titleBar);
+
+    m_tabBar = new QWidget(frame);
+    m_tabBar->setObjectName(QStringLiteral("tabBar"));
+    m_tabBar->setAttribute(Qt::WA_StyledBackground);
+    m_tabBar->setStyleSheet(
+        QStringLiteral("#tabBar { border-bottom: 1px solid #2c313a; background: transparent; }"));
+    layout->addWidget(m_tabBar);
+
+    m_pageStack = new QStackedWidget(frame);
+    m_pageStack->setObjectName(QStringLiteral("pageStack"));
+    layout->addWidget(m_pageStack, 1);
+
+    setCentralWidget(central);
+}
+
+void Lumory::initButton()
+{
+    connect(m_menuButton, &QToolButton::clicked, this, [this] {
+        m_menuTree->showMenuTreeSlot(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
+    });
+    connect(m_minButton, &QToolButton::clicked, this, &Lumory::mainShowMinimized);
+    // The close button keeps the program running in the tray.
+    connect(m_closeButton, &QToolButton::clicked, this, &Lumory::mainHide);
+}
+
+void Lumory::initTabWidget()
+{
+    auto *tabLayout = new QHBoxLayout(m_tabBar);
+    tabLayout->setContentsMargins(40, 0, 40, 0);
+    tabLayout->setSpacing(0);
+    for (const TabSpec &spec : kTabs) {
+        auto *label =
+            new TabLabel(QString::fromLatin1(spec.key), QString::fromLatin1(spec.page), m_tabBar);
+        label->setTexts(QString::fromUtf8(spec.english), QString::fromUtf8(spec.chinese));
+        label->applyLanguage(m_language->getLangType());
+        connect(label, &TabLabel::emitClicked, this, &Lumory::labelPageClickSlot);
+        tabLayout->addStretch(1);
+        tabLayout->addWidget(label);
+        m_tabLabels.append(label);
+
+        auto *page = new QWidget(m_pageStack);
+        page->setObjectName(QString::fromLatin1(spec.page));
+        m_pageStack->addWidget(page);
+    }
+    tabLayout->addStretch(1);
+    m_tabLabels.first()->setSelected(true);
+}
+
+void Lumory::initDiscon()
+{
+    m_disconnected = new QLabel(m_pageStack->parentWidget());
+    m_disconnected->setObjectName(QStringLiteral("disconnectedPicture"));
+    const QIcon picture(AppPaths::imagesDir() + QStringLiteral("main/disconnected.svg"));
+    m_disconnected->setPixmap(picture.pixmap(QSize(520, 220)));
+    m_disconnected->setAlignment(Qt::AlignCenter);
+
+    m_disconnectedText = new QLabel(m_pageStack->parentWidget());
+    m_disconnectedText->setObjectName(QStringLiteral("disconnectedText"));
+    m_disconnectedText->setAlignment(Qt::AlignCenter);
+    m_disconnectedText->setStyleSheet(QStringLiteral("color: #9aa3b2; font-size: 12pt;"));
+
+    auto *page = m_pageStack->widget(0);
+    auto *pageLayout = new QVBoxLayout(page);
+    pageLayout->addStretch(1);
+    pageLayout->addWidget(m_disconnected);
+    pageLayout->addWidget(m_disconnectedText);
+    pageLayout->addStretch(2);
+}
+
+void Lumory::createShortcut()
+{
+    // The key-function page is created hidden with the device's pages.
+}
+
+void Lumory::initTrayIcon()
+{
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setIcon(QIcon(QStringLiteral("://linuxfile/icons/Lumory-icon-tray-linux.svg")));
+    m_trayIcon->setToolTip(tr("Lumory"));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &Lumory::activatedSysTrayIconSlot);
+    createActionsMenu();
+    m_trayIcon->setContextMenu(m_trayMenu);
+    if (trayAvailable())
+        m_trayIcon->setVisible(true);
+}
+
+void Lumory::createActionsMenu()
+{
+    m_trayMenu = new QMenu();
+    m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    m_trayMenu->setStyleSheet(m_menuTree->menu()->styleSheet());
+    m_minimizeAction = m_trayMenu->addAction(tr("Minimize"));
+    m_restoreAction = m_trayMenu->addAction(tr("Restore"));
+    m_trayMenu->addSeparator();
+    m_exitAction = m_trayMenu->addAction(tr("Exit"));
+    connect(m_minimizeAction, &QAction::triggered, this, &Lumory::mainHide);
+    connect(m_restoreAction, &QAction::triggered, this, &Lumory::mainShow);
+    connect(m_exitAction, &QAction::triggered, this, &Lumory::exitAppActionSlot);
+}
+
+void Lumory::SetLanguage(int langType)
+{
+    const bool zh = langType == 0;
+    for (TabLabel *label : qAsConst(m_tabLabels))
+        label->applyLanguage(langType);
+    if (m_disconnectedText) {
+        m_disconnectedText->setText(zh ? QStringLiteral("请连接键盘")
+                                       : QStringLiteral("Connect a keyboard to begin"));
+    }
+    if (m_minimizeAction) {
+        m_minimizeAction->setText(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
+        m_restoreAction->setText(zh ? QStringLiteral("还原") : QStringLiteral("Restore"));
+        m_exitAction->setText(zh ? QStringLiteral("退出") : QStringLiteral("Exit"));
+    }
+    m_menuButton->setToolTip(zh ? QStringLiteral("菜单") : QStringLiteral("Menu"));
+    m_minButton->setToolTip(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
+    m_closeButton->setToolTip(zh ? QStringLiteral("关闭") : QStringLiteral("Close"));
+}
+
+bool Lumory::eventFilter(QObject *watched, QEvent *event)
+{
+    // Dragging the title bar moves the frameless window.
+    if (watched == m_titleBar && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && windowHandle()) {
+            windowHandle()->startSystemMove();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,102 @@
+#include "setting/Language.h"
+
+#include "main/apppaths.h"
+#include "widget/atomicfile.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QXmlStreamWriter>
+
+namespace {
+Language *g_instance = nullptr;
+}
+
+Language::Language(QObject *parent) : QObject(parent)
+{
+    m_filePath = AppPaths::configDir() + QStringLiteral("Language.xml");
+    read();
+    g_instance = this;
+}
+
+Language::~Language()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+Language *Language::instance()
+{
+    return g_instance;
+}
+
+void Language::read()
+{
+    QFile file(m_filePath);
+    if (!file.exists()) {
+        QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+        if (file.open(QIODevice::WriteOnly))
+            file.close();
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "Language: cannot open" << m_filePath;
+        return;
+    }
+    QDomDocument doc;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!doc.setContent(&file, &message, &line, &column)) {
+        qWarning().noquote() << "Language: parse file failed:" << line << column << message;
+        return;
+    }
+    const QDomNodeList nodes = doc.elementsByTagName(QStringLiteral("Language"));
+    if (nodes.isEmpty())
+        return;
+    bool ok = false;
+    const int type = nodes.at(0).toElement().attribute(QStringLiteral("Language")).toInt(&ok);
+    if (ok && (type == Chinese || type == English))
+        m_langType = type;
+    else
+        qWarning().noquote() << "Language: unknown language value in" << m_filePath;
+}
+
+bool Language::write() const
+{
+    QByteArray data;
+    QXmlStreamWriter xml(&data);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(4);
+    xml.writeProcessingInstruction(QStringLiteral("xml"),
+                                   QStringLiteral("version = \"1.0\" encoding = \"UTF-8\""));
+    xml.writeStartElement(QStringLiteral("COMMAND"));
+    xml.writeStartElement(QStringLiteral("Language"));
+    xml.writeAttribute(QStringLiteral("Language"), QString::number(m_langType));
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    // Auto-formatting puts a newline before the declaration; the file starts with it.
+    if (data.startsWith('\n'))
+        data.remove(0, 1);
+
+    QString error;
+    if (!AtomicFile::write(m_filePath, data, &error)) {
+        qWarning().noquote() << "Language: cannot write" << m_filePath << error;
+        return false;
+    }
+    return true;
+}
+
+void Language::setLanguage(int type)
+{
+    m_langType = (type == Chinese) ? Chinese : English;
+    write();
+    Q_EMIT LanguageChange(m_langType);
+}
+
+void Language::UpdateLangua()
+{
+    Q_EMIT LanguageChange(m_langType);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+// Every message box, file dialog and modal dialog of the program goes through
+// here, so that tests can answer them instead of blocking on a modal loop.
+namespace Dialogs {
+
+struct MessageRequest
+{
+    QMessageBox::Icon icon = QMessageBox::Information;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // When not empty, these buttons are shown instead of `buttons` and the
+    // answer is the index of the one chosen (-1 when the box was closed).
+    QStringList customButtons;
+    int defaultCustomButton = 0;
+};
+
+enum class FileMode
+{
+    Open,
+    Save,
+    Directory
+};
+
+struct FileRequest
+{
+    FileMode mode = FileMode::Open;
+    QString caption;
+    QString directory;
+    QString filter;
+};
+
+// Shows a message box. Returns the StandardButton pressed, or the index of
+// the custom button.
+int message(QWidget *parent, const MessageRequest &request);
+
+// Convenience wrappers.
+QMessageBox::StandardButton information(QWidget *parent, const QString &title, const QString &text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton def = QMessageBox::NoButton);
+QMessageBox::StandardButton warning(QWidget *parent, const QString &title, const QString &text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    QMessageBox::StandardButton def = QMessageBox::NoButton);
+QMessageBox::StandardButton critical(QWidget *parent, const QString &title, const QString &text,
+                                     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                     QMessageBox::StandardButton def = QMessageBox::NoButton);
+QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
+                                     QMessageBox::StandardButtons buttons = QMessageBox::Yes |
+                                                                            QMessageBox::No,
+                                     QMessageBox::StandardButton def = QMessageBox::NoButton);
+
+// A file or directory chooser; empty when cancelled.
+QString file(QWidget *parent, const FileRequest &request);
+
+// Runs a modal dialog (About, Help, ...) and returns its result code.
+int exec(QDialog *dialog);
+
+// Test hooks: while set, the handlers answer instead of real dialogs.
+// Setting an empty function restores the real dialogs.
+using MessageHandler = std::function<int(const MessageRequest &)>;
+using FileHandler = std::function<QString(const FileRequest &)>;
+using ExecHandler = std::function<int(QDialog *)>;
+void setMessageHandler(MessageHandler handler);
+void setFileHandler(FileHandler handler);
+void setExecHandler(ExecHandler handler);
+
+} // namespace Dialogs

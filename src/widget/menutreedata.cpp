@@ -1,0 +1,83 @@
+#include "widget/menutreedata.h"
+
+#include "widget/atomicfile.h"
+
+#include <QDebug>
+#include <QDomDocument>
+#include <QFile>
+#include <QXmlStreamWriter>
+
+namespace {
+bool flag(const QDomElement &element, const QString &name)
+{
+    return element.attribute(name).toUInt() != 0;
+}
+
+QString bit(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+} // namespace
+
+bool MenuTreeData::read(const QString &path)
+{
+    *this = MenuTreeData();
+    QFile file(path);
+    QDomDocument doc;
+    if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file)) {
+        qWarning() << "Parse menutree XML error, DomDocument is NULL.";
+        return false;
+    }
+    for (QDomElement e = doc.documentElement().firstChildElement(); !e.isNull();
+         e = e.nextSiblingElement()) {
+        const QString tag = e.tagName();
+        if (tag == QLatin1String("setting")) {
+            autoStart = flag(e, QStringLiteral("auto_start"));
+        } else if (tag == QLatin1String("layout_version")) {
+            layoutMac = flag(e, QStringLiteral("MacOS"));
+            layoutWin = flag(e, QStringLiteral("Windows"));
+            layoutAuto = flag(e, QStringLiteral("Automatic"));
+        } else if (tag == QLatin1String("webDownload")) {
+            webDownload = e.attribute(QStringLiteral("web"));
+        } else if (tag == QLatin1String("webHelp")) {
+            webHelp = e.attribute(QStringLiteral("web"));
+        }
+    }
+    return true;
+}
+
+int MenuTreeData::write(const QString &path) const
+{
+    QByteArray data;
+    QXmlStreamWriter xml(&data);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(4);
+    xml.writeProcessingInstruction(QStringLiteral("xml"),
+                                   QStringLiteral("version = '1.0' encoding = 'UTF-8'"));
+    xml.writeStartElement(QStringLiteral("COMMAND"));
+    xml.writeStartElement(QStringLiteral("setting"));
+    xml.writeAttribute(QStringLiteral("auto_start"), bit(autoStart));
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("layout_version"));
+    xml.writeAttribute(QStringLiteral("MacOS"), bit(layoutMac));
+    xml.writeAttribute(QStringLiteral("Windows"), bit(layoutWin));
+    xml.writeAttribute(QStringLiteral("Automatic"), bit(layoutAuto));
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("webDownload"));
+    xml.writeAttribute(QStringLiteral("web"), webDownload);
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("webHelp"));
+    xml.writeAttribute(QStringLiteral("web"), webHelp);
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    // Auto-formatting puts a newline before the declaration; the file starts with it.
+    if (data.startsWith('\n'))
+        data.remove(0, 1);
+
+    if (!AtomicFile::write(path, data)) {
+        qWarning() << "menu tree save；return -2";
+        return -2;
+    }
+    return 0;
+}

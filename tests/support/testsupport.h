@@ -1,0 +1,72 @@
+#pragma once
+
+#include "widget/dialogs.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace TestSupport {
+
+// A scratch application directory holding a copy of the shipped config/ and
+// images/ trees; the program's data paths point at it while it lives.
+class ScratchAppDir
+{
+public:
+    explicit ScratchAppDir(bool copyData = true);
+    ~ScratchAppDir();
+    QString path() const { return m_dir.path(); }
+    QString configFile(const QString &name) const;
+    bool isValid() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Points $HOME at a scratch directory while it lives.
+class ScopedHome
+{
+public:
+    ScopedHome();
+    ~ScopedHome();
+    QString path() const { return m_dir.path(); }
+    QString profile() const { return m_dir.path() + QStringLiteral("/.profile"); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_old;
+    bool m_hadOld = false;
+};
+
+// Answers every message box, file dialog and modal dialog while it lives.
+// Message boxes get the queued answers in order, then `defaultAnswer`.
+class DialogRecorder
+{
+public:
+    DialogRecorder();
+    ~DialogRecorder();
+
+    QList<Dialogs::MessageRequest> messages;
+    QList<Dialogs::FileRequest> files;
+    QStringList execDialogs; // object names of dialogs run modally
+    QQueue<int> answers;
+    int defaultAnswer = QMessageBox::Ok;
+    QQueue<QString> fileAnswers;
+    int execResult = 0;
+};
+
+// Copies a directory tree; false on the first failure.
+bool copyTree(const QString &from, const QString &to);
+
+// The lines of a text file.
+QStringList readLines(const QString &path);
+
+// Directory holding the shipped data (data/ of the source tree).
+QString sourceDataDir();
+// The build directory (where Lumory and its config/ live).
+QString buildDir();
+
+} // namespace TestSupport
