@@ -23,7 +23,8 @@
 
 namespace sim {
 
-enum class Personality {
+enum class Personality
+{
     DualMode,   // USB + Bluetooth: several key/colour/mode maps, 32 lighting records,
                 // 32 key functions, 16 macro slots, Bluetooth name and sleep time
     UsbOnly,    // no answer at all to group 0xB0
@@ -31,7 +32,8 @@ enum class Personality {
     BootLoader, // the USB boot loader (vendor 0x0416, product 0xA316)
 };
 
-enum class FaultKind {
+enum class FaultKind
+{
     None,
     NoAnswer,     // the request is received but never answered
     LateAnswer,   // the answer arrives after `delayMs`
@@ -41,14 +43,24 @@ enum class FaultKind {
     Disconnect,   // the keyboard vanishes: reads return -1, it leaves the bus
 };
 
+// How faults are matched: a fault applies to a received frame whose index in
+// receivedFrames() (counting since plug-in or the last clearReceivedFrames()) is
+// at least `atFrame` (any frame when -1) and whose command and sub-command pass
+// the filters; it then applies to `count` such frames. A frame hit by
+// WriteFailure never reaches the keyboard and takes no index. Faults hitting
+// the same frame combine. NoAnswer: the request is carried out, only the answer
+// is lost. ErrorStatus: the request is refused (the keyboard's state does not
+// change) and its answer carries `status` at bytes 8-11. Disconnect: the frame
+// is recorded, not answered, and the keyboard leaves the bus; the SimKeyboard
+// object stays valid (no longer listed) until unplug() or the bus's end.
 struct Fault
 {
     FaultKind kind = FaultKind::None;
-    int atFrame = -1;   // 0-based index of the received frame it applies to; -1 = the next one
-    int count = 1;      // how many consecutive frames it applies to (-1 = all following)
-    int delayMs = 0;    // LateAnswer
+    int atFrame = -1;    // 0-based index of the received frame it applies to; -1 = the next one
+    int count = 1;       // how many consecutive frames it applies to (-1 = all following)
+    int delayMs = 0;     // LateAnswer
     uint32_t status = 0; // ErrorStatus
-    int command = -1;   // if >= 0 only frames with this command byte count
+    int command = -1;    // if >= 0 only frames with this command byte count
     int subCommand = -1; // if >= 0 only frames with this sub-command byte count
 };
 
@@ -80,34 +92,34 @@ public:
 
     // Direct access to the keyboard's state for test set-up and assertions.
     // The byte layouts are those of the wire records.
-    virtual QByteArray deviceId() const = 0;              // 12 bytes
-    virtual QByteArray productName() const = 0;           // 16 bytes
+    virtual QByteArray deviceId() const = 0;    // 12 bytes
+    virtual QByteArray productName() const = 0; // 16 bytes
     virtual void setProductName(const QByteArray &name) = 0;
     virtual uint16_t firmwareVersion() const = 0;
     virtual void setFirmwareVersion(uint16_t version) = 0;
     virtual int keyMapCount() const = 0;
     virtual int keyCount() const = 0;
     virtual int currentKeyMap() const = 0;
-    virtual QByteArray keyCodes(int map) const = 0;        // keyCount() x 4 bytes
+    virtual QByteArray keyCodes(int map) const = 0; // keyCount() x 4 bytes
     virtual void setKeyCodes(int map, const QByteArray &entries) = 0;
     virtual int colourMapCount() const = 0;
     virtual int currentColourMap() const = 0;
-    virtual QByteArray keyColours(int map) const = 0;      // keyCount() x 4 bytes (b, g, r, 0)
+    virtual QByteArray keyColours(int map) const = 0; // keyCount() x 4 bytes (b, g, r, 0)
     virtual int modeMapCount() const = 0;
     virtual int currentModeMap() const = 0;
     virtual int modeCount() const = 0;
-    virtual QByteArray modes(int map) const = 0;           // modeCount() bytes
+    virtual QByteArray modes(int map) const = 0;            // modeCount() bytes
     virtual QByteArray lightingRecord(int index) const = 0; // 12 bytes
-    virtual QByteArray keyFunction(int index) const = 0;   // 56 bytes
+    virtual QByteArray keyFunction(int index) const = 0;    // 56 bytes
     virtual int keyFunctionCount() const = 0;
-    virtual QByteArray macroHead(int slot) const = 0;      // 24 bytes
-    virtual QByteArray macroFrames(int slot) const = 0;    // frameCount x 10 bytes
+    virtual QByteArray macroHead(int slot) const = 0;   // 24 bytes
+    virtual QByteArray macroFrames(int slot) const = 0; // frameCount x 10 bytes
     virtual int macroSlotCount() const = 0;
     virtual bool isRecordingMacro() const = 0;
-    virtual QByteArray bluetoothName() const = 0;          // 12 bytes
+    virtual QByteArray bluetoothName() const = 0; // 12 bytes
     virtual uint32_t sleepTime() const = 0;
     virtual void setSleepTime(uint32_t ms) = 0;
-    virtual void restoreDefaults() = 0;                    // factory state
+    virtual void restoreDefaults() = 0; // factory state
 
     // ---- Additions beyond the first contract (all thread-safe as well) ----
 
@@ -130,7 +142,7 @@ public:
     virtual bool isPlayingMacro() const = 0;
     virtual uint16_t scanSpeed() const = 0;
     virtual uint8_t nKey() const = 0;
-    virtual QByteArray userInfo() const = 0;                   // 48 bytes
+    virtual QByteArray userInfo() const = 0; // 48 bytes
     virtual bool hasLighting() const = 0;
     virtual bool hasBluetooth() const = 0;
 
@@ -171,7 +183,10 @@ public:
     QList<SimKeyboard *> keyboards() const;
 
     // Per-report latency in microseconds (default 1000: 1 ms to the keyboard,
-    // 1 ms back). 0 answers at once.
+    // 1 ms back). 0 answers at once. The keyboard takes a request in at write()
+    // (receivedFrames() and its state show it at once); its answer becomes
+    // readable two latencies later, a notification one latency after it is sent.
+    // Input reports of one handle never overtake each other.
     void setReportLatencyUs(int us);
     int reportLatencyUs() const;
 
@@ -191,8 +206,7 @@ public:
     QList<HidDeviceInfo> enumerate(uint16_t vendorId, uint16_t productId) override;
     HidHandle *open(const QString &path) override;
     int read(HidHandle *handle, unsigned char *data, size_t length) override;
-    int readTimeout(HidHandle *handle, unsigned char *data, size_t length,
-                    int timeoutMs) override;
+    int readTimeout(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs) override;
     int write(HidHandle *handle, const unsigned char *data, size_t length) override;
     void close(HidHandle *handle) override;
     int exit() override;
@@ -203,7 +217,7 @@ private:
 };
 
 // Vendor/product ids and interface number of the simulated keyboards.
-constexpr uint16_t kSimVendorId = 0x1209;  // pid.codes test identifiers, no real keyboard
+constexpr uint16_t kSimVendorId = 0x1209; // pid.codes test identifiers, no real keyboard
 constexpr uint16_t kSimProductId = 0x0001;
 constexpr int kSimInterface = 1;
 constexpr uint16_t kBootLoaderVendorId = 0x0416;
@@ -216,7 +230,7 @@ constexpr uint32_t kSimStatusUnknownCommand = 0x00000001; // command/sub-command
 constexpr uint32_t kSimStatusOutOfRange = 0x00000002;     // map, key, record or slot index too big
 constexpr uint32_t kSimStatusBadLength = 0x00000003;      // length field wrong for the command
 constexpr uint32_t kSimStatusBadParameter = 0x00000004;   // a value the command does not accept
-constexpr uint32_t kSimStatusBadState = 0x00000005;       // e.g. frame transfer with no macro selected
+constexpr uint32_t kSimStatusBadState = 0x00000005; // e.g. frame transfer with no macro selected
 
 // Byte 0 of the answer a keyboard without lighting gives to every command of the
 // groups 0x30 and 0x60 (byte 1 = the request's sub-command, byte 12 = its command,
@@ -225,9 +239,9 @@ constexpr uint8_t kSimErrorFrame = 0xEE;
 
 // Product name blocks (16 bytes, NUL-padded) of the personalities. The host shows
 // the name without its first byte; the board catalogue compares the whole block.
-constexpr const char *kDualModeProductName = "LLumory K108";   // 108 keys, ANSI, USB + Bluetooth
-constexpr const char *kUsbOnlyProductName = "LLumory T88";     // 88 keys, ISO tenkeyless, USB only
-constexpr const char *kNoLightingProductName = "LLumory C68";  // 68 keys, compact, no lighting
+constexpr const char *kDualModeProductName = "LLumory K108";  // 108 keys, ANSI, USB + Bluetooth
+constexpr const char *kUsbOnlyProductName = "LLumory T88";    // 88 keys, ISO tenkeyless, USB only
+constexpr const char *kNoLightingProductName = "LLumory C68"; // 68 keys, compact, no lighting
 constexpr const char *kBootLoaderProductName = "LLumory Loader";
 
 } // namespace sim

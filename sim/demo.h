@@ -1,0 +1,29 @@
+#pragma once
+
+// Demo mode: the program runs against simulated keyboards instead of hardware.
+
+#include <QStringList>
+
+namespace sim {
+
+class SimBus;
+
+// Creates the process-wide demo bus with `keyboardCount` DualMode keyboards
+// (indexes 0, 1, ...), installs it with HidBackend::setInstance and returns it.
+// The bus lives until uninstallDemoBus() or the end of the process. Calling it
+// again while a demo bus is installed returns the installed bus unchanged.
+SimBus *installDemoBus(int keyboardCount = 1);
+
+// Demo mode is on with the argument "--simulate" (one keyboard) or
+// "--simulate=<n>", or with the environment variable LUMORY_SIMULATE=<n>; the
+// argument wins. n = 0 turns it off. Installs the bus and returns it, or
+// returns nullptr when not simulating.
+SimBus *installDemoBusFromArguments(const QStringList &arguments);
+
+// The number of keyboards asked for by the arguments or the environment; 0 = none.
+int demoKeyboardCount(const QStringList &arguments);
+
+// Restores the hidapi back end and destroys the demo bus (no handle may be open).
+void uninstallDemoBus();
+
+} // namespace sim
