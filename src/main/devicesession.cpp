@@ -1,28 +1,433 @@
 #include "main/devicesession.h"
 
+#include "Update/overallvariate.h"
+#include "device/device.h"
+#include "device/hidbackend.h"
+#include "device/protocol.h"
+#include "device/usb.h"
+#include "main/apppaths.h"
+#include "widget/data.h"
+#include "widget/dialogs.h"
 #include "widget/menutree.h"
 
 #include <QDebug>
 #include <QTimer>
 
-DeviceSession::DeviceSession(MenuTree *menuTree, QObject *parent)
-    : QObject(parent), m_menuTree(menuTree)
+namespace {
+constexpr int kScanIntervalMs = 500;
+constexpr int kSwitchDelayMs = 1000;
+constexpr int kReloadDelayMs = 300;
+constexpr uint16_t kDfuVendorId = 0x0416;
+constexpr uint16_t kDfuProductId = 0xA316;
+// A notification payload never extends past the 64-byte frame.
+constexpr int kMaxPayload = 56;
+
+QString versionXYZ(uint16_t v)
 {
+    return QStringLiteral("%1.%2.%3").arg(v / 100).arg((v % 100) / 10).arg(v % 10);
+}
+} // namespace
+
+DeviceSession::DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards,
+                             MenuTree *menuTree, overallVariate *updateState, QWidget *dialogParent,
+                             QObject *parent)
+    : QObject(parent), m_catalogue(catalogue), m_boards(boards), m_menuTree(menuTree),
+      m_updateState(updateState), m_dialogParent(dialogParent)
+{
+    registerHidReportMetaType();
     m_scanTimer = new QTimer(this);
     m_scanTimer->setObjectName(QStringLiteral("scanTimer"));
+    m_scanTimer->setInterval(kScanIntervalMs);
     m_deviceListTimer = new QTimer(this);
     m_deviceListTimer->setObjectName(QStringLiteral("deviceListTimer"));
+    m_deviceListTimer->setInterval(kScanIntervalMs);
     m_updateWaitTimer = new QTimer(this);
     m_updateWaitTimer->setObjectName(QStringLiteral("updateWaitTimer"));
+    m_usbThread.setObjectName(QStringLiteral("usb"));
+    m_deviceThread.setObjectName(QStringLiteral("device"));
 }
 
-void DeviceSession::scanDeviceSlot() {}
+DeviceSession::~DeviceSession()
+{
+    if (m_device || m_usb)
+        closeDevice();
+}
 
-void DeviceSession::MultiscanDeviceSlot() {}
+QString DeviceSession::productName() const
+{
+    return m_device ? Data::productNameString(m_device->productNameBlock()) : QString();
+}
+
+bool DeviceSession::isHaveDevice(unsigned short vendorId, unsigned short productId) const
+{
+    return !HidBackend::instance()->enumerate(vendorId, productId).isEmpty();
+}
+
+QList<UsbData> DeviceSession::getUSBList(unsigned short vendorId, unsigned short productId,
+                                         int iface) const
+{
+    QList<UsbData> list;
+    const QList<HidDeviceInfo> found = HidBackend::instance()->enumerate(vendorId, productId);
+    for (const HidDeviceInfo &info : found) {
+        if (!usbInterfaceMatches(info, iface))
+            continue;
+        UsbData data;
+        data.path = info.path;
+        data.vendorId = info.vendorId;
+        data.productId = info.productId;
+        list.append(data);
+    }
+    return list;
+}
+
+void DeviceSession::scanDeviceSlot()
+{
+    if (!m_catalogue)
+        return;
+    if (isHaveDevice(m_catalogue->vid(), m_catalogue->pid()) &&
+        !m_menuTree->getUsbData().isEmpty()) {
+        qDebug() << "Find Normal device.";
+        m_scanTimer->stop();
+        m_selectedPath = m_menuTree->getUsbData().first().path;
+        intoNormalMode();
+    } else if (isHaveDevice(kDfuVendorId, kDfuProductId)) {
+        qDebug() << "Find DFU device.";
+        m_scanTimer->stop();
+        intoDFUMode();
+    }
+}
+
+void DeviceSession::MultiscanDeviceSlot()
+{
+    if (!m_catalogue)
+        return;
+    const QList<UsbData> present =
+        getUSBList(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface());
+
+    bool added = false;
+    for (const UsbData &data : present) {
+        bool known = false;
+        for (const UsbData &record : m_menuTree->getUsbData()) {
+            if (record.path == data.path) {
+                known = true;
+                break;
+            }
+        }
+        if (!known) {
+            m_menuTree->addDeviceAction(data);
+            added = true;
+        }
+    }
+
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        const QMap<int, UsbData> records = m_menuTree->getUsbData();
+        for (const UsbData &record : records) {
+            bool stillThere = false;
+            for (const UsbData &data : present) {
+                if (data.path == record.path && data.vendorId == record.vendorId &&
+                    data.productId == record.productId) {
+                    stillThere = true;
+                    break;
+                }
+            }
+            if (!stillThere) {
+                m_menuTree->removeDeviceAction(record);
+                removed = true;
+                break;
+            }
+        }
+    }
+
+    if (m_usb && !m_switching && !m_updateWaitTimer->isActive()) {
+        // A keyboard that vanished before its transport opened would be
+        // retried forever: treat it as unplugged.
+        bool selectedPresent = false;
+        for (const UsbData &data : present)
+            selectedPresent = selectedPresent || data.path == m_selectedPath;
+        if (!selectedPresent && !m_usb->isOpen()) {
+            qDebug() << "start scan usb open mode.";
+            closeDevice();
+            m_scanTimer->start();
+        }
+    } else if (!m_usb && added && !m_switching && !m_scanTimer->isActive()) {
+        // After a load error the scan is stopped; a keyboard plugged in
+        // again (or another one) is picked up once more.
+        m_scanTimer->start();
+    }
+}
+
+void DeviceSession::switchUsbDevice(UsbData data)
+{
+    if (!m_usb) {
+        // Nothing open: open the chosen keyboard (not merely the first one).
+        if (data.path.isEmpty()) {
+            scanDeviceSlot();
+            return;
+        }
+        m_scanTimer->stop();
+        m_selectedPath = data.path;
+        intoNormalMode();
+        return;
+    }
+    if (data.path == m_usb->getUsbPath()) {
+        qDebug() << "=====相同设备，不切换=====";
+        m_menuTree->setOpenAction(m_usb->getUsbPath());
+        return;
+    }
+    m_switching = true;
+    qDebug() << "=====切换设备=====";
+    m_deviceListTimer->stop();
+    m_scanTimer->stop();
+    closeDevice();
+    const QString path = data.path;
+    QTimer::singleShot(kSwitchDelayMs, this, [this, path] {
+        m_selectedPath = path;
+        intoNormalMode();
+        m_switching = false;
+        if (!m_deviceListTimer->isActive())
+            m_deviceListTimer->start();
+    });
+}
+
+void DeviceSession::reloadDevice()
+{
+    if (!m_usb)
+        return;
+    const QString path = m_usb->getUsbPath();
+    m_switching = true;
+    m_scanTimer->stop();
+    closeDevice();
+    QTimer::singleShot(kReloadDelayMs, this, [this, path] {
+        m_selectedPath = path;
+        intoNormalMode();
+        m_switching = false;
+    });
+}
+
+void DeviceSession::intoNormalMode()
+{
+    Q_EMIT loadingStarted();
+    openUSB();
+}
+
+void DeviceSession::intoDFUMode()
+{
+    Q_EMIT dfuDeviceFound();
+}
+
+void DeviceSession::openUSB()
+{
+    if (m_usb)
+        return;
+    qInfo() << "Create USB thread.";
+    m_openTime.start();
+    m_loaded = false;
+    m_usb = new Usb(&m_answerCondition, &m_answerMutex, &m_waiting);
+    m_usb->moveToThread(&m_usbThread);
+    connect(this, &DeviceSession::emitUsbOpen, m_usb, &Usb::openSlot);
+    connect(m_usb, &Usb::emitOpenSucceeded, this, &DeviceSession::usbOpenSucceededSlot);
+    connect(m_usb, &Usb::emitUsbDisconnect, this, &DeviceSession::usbDisconnectSLot);
+    m_usbThread.start();
+    Q_EMIT emitUsbOpen(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface(),
+                       m_selectedPath);
+}
+
+void DeviceSession::usbOpenSucceededSlot()
+{
+    if (!m_usb || sender() != m_usb || m_device)
+        return;
+    m_menuTree->setOpenAction(m_usb->getUsbPath());
+    m_device = new Device(m_usb, &m_answerCondition, &m_answerMutex, &m_waiting);
+    m_device->moveToThread(&m_deviceThread);
+    connect(this, &DeviceSession::emitLoadDevInfo, m_device, &Device::loadDevInfoSlot);
+    connect(m_device, &Device::emitLoadDevInfoError, this, &DeviceSession::deviceLoadInfoError);
+    connect(m_device, &Device::emitFinishLoad, this, &DeviceSession::finishLoadDeviceSlot);
+    connect(m_device, &Device::emitNotify, this, &DeviceSession::onRecvNotifySlot);
+    connect(m_device, &Device::emitState, this, &DeviceSession::deviceState);
+    connect(m_usb, &Usb::emitRecvCmd, m_device, &Device::recvCmdSlot);
+    m_deviceThread.start();
+    Q_EMIT emitLoadDevInfo();
+}
+
+void DeviceSession::finishLoadDeviceSlot()
+{
+    qDebug() << "Lumory Device open time " << m_openTime.restart();
+    if (!m_device || sender() != m_device)
+        return;
+    Q_EMIT pagesBuilding();
+
+    if (checkVersion()) {
+        Q_EMIT firmwareUpdateRequested();
+        return;
+    }
+
+    const QByteArray block = m_device->productNameBlock();
+    m_board = Data::findBoard(*m_boards, block);
+    if (m_board)
+        m_deviceDir =
+            DeviceFiles::createCurDeviceFile(AppPaths::appDir(), m_device->deviceIdBytes());
+    else
+        qDebug().noquote() << "no board in the catalogue for" << productName();
+    m_loaded = true;
+    Q_EMIT deviceReady(m_board);
+
+    qDebug() << "Keyboard load finished " << m_openTime.elapsed();
+    if (m_updateState) {
+        m_updateState->setDeviceOnline(productName(), versionXYZ(m_device->fwVersion()),
+                                       versionXYZ(m_device->hwVersion()));
+    }
+    Q_EMIT loadFinished();
+    if (!m_deviceListTimer->isActive())
+        m_deviceListTimer->start();
+}
+
+bool DeviceSession::checkVersion()
+{
+    if (!m_device)
+        return false;
+    BoardInfo *board = Data::findBoard(*m_boards, m_device->productNameBlock());
+    const double latest = board ? board->fw : 0;
+    if (!board || latest == 0) {
+        qDebug().noquote() << "Check version error：version = " << latest;
+        return false;
+    }
+    const double current = m_device->fwVersion() / 100.0;
+    qDebug().noquote() << "当前版本：v" + QString::number(current, 'f', 2);
+    if (latest <= current)
+        return false;
+    const QString text = QStringLiteral("Firmware Version: ") +
+                         QStringLiteral("<font color='red'>v") + QString::number(current, 'f', 2) +
+                         QStringLiteral("</font>") + QStringLiteral(" less than ") +
+                         QStringLiteral("<font color='red'>v") + QString::number(latest, 'f', 2) +
+                         QStringLiteral("</font>") + QStringLiteral(", Firmware Update you sure!");
+    return Dialogs::information(m_dialogParent, tr("Firmware Update"), text,
+                                QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void DeviceSession::deviceLoadInfoError()
+{
+    if (!m_device || sender() != m_device)
+        return;
+    qWarning() << "Device Load Info Error.";
+    qWarning() << "在加载Device时，出现错误，卡顿在USB写入数据中......测试处理.........";
+    closeDevice();
+    Q_EMIT loadFailed();
+}
+
+void DeviceSession::usbDisconnectSLot()
+{
+    // Only the open transport counts; a loop that ended because we closed it
+    // reports too, after the fact.
+    if (!m_usb || sender() != m_usb)
+        return;
+    if (m_updateWaitTimer->isActive())
+        return;
+    qDebug() << "start scan usb open mode.";
+    closeDevice();
+    if (!m_switching)
+        m_scanTimer->start();
+}
 
 bool DeviceSession::closeDevice()
 {
+    if (m_closing)
+        return true;
+    m_closing = true;
     qDebug() << "close device.....";
+    Q_EMIT deviceClosing();
+    if (m_updateState)
+        m_updateState->setDeviceOffline();
+    qDebug() << "start delete dynmic keybtn all.";
+    deviceQuitThreadSlot();
+    usbQuitThreadSlot();
+    m_board = nullptr;
+    m_deviceDir.clear();
+    m_loaded = false;
+    m_waiting = false;
     qDebug() << "0000000000000000000-closeDevice-0000000000000000000";
+    m_closing = false;
+    Q_EMIT deviceClosed();
     return true;
+}
+
+void DeviceSession::deviceQuitThreadSlot()
+{
+    qDebug() << "quit device finished.";
+    if (m_device)
+        m_device->abortExchanges();
+    {
+        QMutexLocker lock(&m_answerMutex);
+        m_answerCondition.wakeAll();
+    }
+    m_deviceThread.requestInterruption();
+    m_deviceThread.quit();
+    m_deviceThread.wait();
+    delete m_device;
+    m_device = nullptr;
+}
+
+void DeviceSession::usbQuitThreadSlot()
+{
+    qDebug() << "quit usb finish.";
+    if (m_usb)
+        m_usb->quitReadWhile();
+    m_usbThread.quit();
+    m_usbThread.wait();
+    if (m_usb) {
+        m_usb->close();
+        delete m_usb;
+        m_usb = nullptr;
+    }
+}
+
+void DeviceSession::onRecvNotifySlot(const HidReport &report)
+{
+    if (!m_device || sender() != m_device)
+        return;
+    const int n = report.length();
+    const QByteArray payload(reinterpret_cast<const char *>(report.data()) + wk::kOffPayload,
+                             qBound(0, n, kMaxPayload));
+    switch (report[1]) {
+    case 0x20:
+        if (n == 2) {
+            qDebug("onRecvNotifySlot=%d", report[9]);
+            if (report[9] < m_device->kcmCount())
+                Q_EMIT keyMapNotify(report[9]);
+            else
+                qDebug("key map %d has no button, ignored", report[9]);
+        }
+        break;
+    case 0x21:
+        if (n >= 1)
+            Q_EMIT lockNotify(payload);
+        break;
+    case 0x30:
+        if (n == 2) {
+            if (report[9] < m_device->krmCount())
+                Q_EMIT colourMapNotify(report[9]);
+            else
+                qDebug("colour map %d has no button, ignored", report[9]);
+        }
+        break;
+    case 0x50:
+        Q_EMIT macroNotify(payload);
+        break;
+    case 0x60:
+        if (n == 2) {
+            if (report[9] < m_device->lmmCount())
+                Q_EMIT modeMapNotify(report[9]);
+            else
+                qDebug("mode map %d has no button, ignored", report[9]);
+        }
+        break;
+    case 0xAA:
+        if (n == 2)
+            Q_EMIT keyFunctionNotify(report[8], report[9]);
+        break;
+    default:
+        break;
+    }
 }

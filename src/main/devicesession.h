@@ -1,34 +1,141 @@
 #pragma once
 
-#include <QObject>
+#include "device/hidreport.h"
+#include "device/usbdata.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QVector>
+#include <QWaitCondition>
+
+#include <cstdint>
+
+class Data;
+class Device;
 class MenuTree;
 class QTimer;
+class QWidget;
+class Usb;
+class overallVariate;
+struct BoardInfo;
 
-// The life of the connected keyboard: discovery, the numbered device list,
-// opening, loading, notifications, switching and closing. The main window
-// owns one session and wires its pages to it.
+// The life of the connected keyboard: discovery every 500 ms, the numbered
+// device list of the "USB Device" menu, opening the transport on its thread,
+// loading the configuration on the device thread, the version question,
+// notifications, switching between keyboards, unplugging and closing.
+//
+// The main window owns one session and builds or clears its pages when the
+// session says so; it never touches the threads itself.
 class DeviceSession : public QObject
 {
     Q_OBJECT
 
 public:
-    DeviceSession(MenuTree *menuTree, QObject *parent = nullptr);
+    DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards, MenuTree *menuTree,
+                  overallVariate *updateState, QWidget *dialogParent, QObject *parent = nullptr);
+    ~DeviceSession() override;
 
     QTimer *scanTimer() const { return m_scanTimer; }
     QTimer *deviceListTimer() const { return m_deviceListTimer; }
+    // Runs while a firmware update expects the keyboard to go away.
     QTimer *updateWaitTimer() const { return m_updateWaitTimer; }
 
-    // Stops the keyboard's threads and closes its handle; true when done.
+    Device *device() const { return m_device; }
+    Usb *usb() const { return m_usb; }
+    // The catalogue entry of the loaded keyboard, or null.
+    BoardInfo *currentBoard() const { return m_board; }
+    // The product name block as text (all of it up to the first NUL).
+    QString productName() const;
+    // <appdir>/<device id>/ of the loaded keyboard, or empty.
+    QString deviceDir() const { return m_deviceDir; }
+    QString selectedPath() const { return m_selectedPath; }
+    bool isSwitching() const { return m_switching; }
+    bool isLoaded() const { return m_loaded; }
+
+    bool isHaveDevice(unsigned short vendorId, unsigned short productId) const;
+    QList<UsbData> getUSBList(unsigned short vendorId, unsigned short productId, int iface) const;
+
+    // Tears the keyboard down: pages first (deviceClosing), then the device
+    // thread, then the transport thread and the handle. Always true.
     bool closeDevice();
+    // Asks whether to update the firmware when the catalogue knows a newer one.
+    bool checkVersion();
+    // Closes the keyboard and opens it again (after a factory reset).
+    void reloadDevice();
 
 public Q_SLOTS:
     void scanDeviceSlot();
     void MultiscanDeviceSlot();
+    void switchUsbDevice(UsbData data);
+    void intoNormalMode();
+    void intoDFUMode();
+    void openUSB();
+    void usbOpenSucceededSlot();
+    void finishLoadDeviceSlot();
+    void deviceLoadInfoError();
+    void usbDisconnectSLot();
+    void usbQuitThreadSlot();
+    void deviceQuitThreadSlot();
+    void onRecvNotifySlot(const HidReport &report);
+
+Q_SIGNALS:
+    // To the transport and the device model.
+    void emitUsbOpen(unsigned short vendorId, unsigned short productId, int iface, QString path);
+    void emitLoadDevInfo();
+
+    // To the main window.
+    void loadingStarted();                 // disable the tabs while opening and loading
+    void pagesBuilding();                  // loading finished, pages are about to be built
+    void deviceReady(BoardInfo *board);    // build the pages (board may be null)
+    void loadFinished();                   // pages built: enable tabs, show the key page
+    void loadFailed();                     // the keyboard did not load
+    void firmwareUpdateRequested();        // the user chose to update the firmware
+    void dfuDeviceFound();                 // a keyboard waits in its boot loader
+    void deviceClosing();                  // clear the pages of the closing keyboard
+    void deviceClosed();                   // threads stopped, handle closed
+    void deviceState(int type, int state); // result of a Bluetooth name or sleep time change
+
+    // Notifications, already checked against the frame and the model.
+    void keyMapNotify(int map);
+    void colourMapNotify(int map);
+    void modeMapNotify(int map);
+    void lockNotify(const QByteArray &payload);
+    void macroNotify(const QByteArray &payload);
+    void keyFunctionNotify(int byte0, int byte1);
 
 private:
+    void openPath(const QString &path);
+
+    Data *m_catalogue = nullptr;
+    const QVector<BoardInfo *> *m_boards = nullptr;
     MenuTree *m_menuTree = nullptr;
+    overallVariate *m_updateState = nullptr;
+    QWidget *m_dialogParent = nullptr;
+
     QTimer *m_scanTimer = nullptr;
     QTimer *m_deviceListTimer = nullptr;
     QTimer *m_updateWaitTimer = nullptr;
+
+    // The exchange objects shared by the transport and the device model.
+    QWaitCondition m_answerCondition;
+    QMutex m_answerMutex;
+    bool m_waiting = false;
+
+    QThread m_usbThread;
+    QThread m_deviceThread;
+    Usb *m_usb = nullptr;
+    Device *m_device = nullptr;
+
+    QString m_selectedPath;
+    bool m_switching = false;
+    bool m_loaded = false;
+    bool m_closing = false;
+    BoardInfo *m_board = nullptr;
+    QString m_deviceDir;
+    QElapsedTimer m_openTime;
 };

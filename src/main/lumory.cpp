@@ -3,8 +3,11 @@
 #include "Update/overallvariate.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
+#include "main/keylayout.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "setting/setting.h"
+#include "widget/data.h"
 #include "widget/menutree.h"
 #include "widget/tablabel.h"
 
@@ -18,6 +21,12 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QWindow>
+
+// The icons are compiled into this static library; register them explicitly.
+static void initLumoryResources()
+{
+    Q_INIT_RESOURCE(lumory);
+}
 
 namespace {
 int g_trayOverride = -1;
@@ -42,6 +51,7 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     : QMainWindow(parent), m_startMode(startMode)
 {
     // 1. Members.
+    initLumoryResources();
     m_stopwatch.start();
     m_initLock = false;
     m_appDir = AppPaths::appDir();
@@ -67,10 +77,19 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     qDebug() << "language and update state ready, language" << m_language->getLangType();
 
     // 6. Board catalogue.
-    qDebug() << "parse board catalogue config.xml";
+    m_data = new Data();
+    if (!m_data->parseConfigXML(&m_boards, QStringLiteral("config.xml")))
+        qWarning() << "board catalogue config.xml could not be read; no keyboard is recognised";
+    qDebug() << "board catalogue:" << m_boards.size() << "boards";
 
-    // 7. Static layout (palette of assignable keys).
-    qDebug() << "parse static layout";
+    // 7. Static layout (palette of assignable keys), labelled once the menu
+    // reports the layout version.
+    m_keyLayout = new KeyLayout(m_data, &m_boards, m_boardArea,
+                                pageContainer(QStringLiteral("staticLayout")), this);
+    m_keyLayout->setInitLockSource(&m_initLock);
+    if (!m_keyLayout->loadStaticLayout())
+        qWarning() << "static layout could not be read; the palette stays empty";
+    qDebug() << "static layout:" << m_keyLayout->staticKeys().size() << "keys";
 
     // 8. Main menu.
     QElapsedTimer step;
@@ -83,16 +102,16 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     initTrayIcon();
     qDebug() << "initTrayIcon   " << step.restart() << "ms";
     initTabWidget();
+    createSettingPage(false);
     qDebug() << "initTabWidget  " << step.restart() << "ms";
     initSystemBoot();
     initDiscon();
     createShortcut();
 
     // 10. Device timers.
-    m_session = new DeviceSession(m_menuTree, this);
-    connect(m_session->scanTimer(), &QTimer::timeout, m_session, &DeviceSession::scanDeviceSlot);
-    connect(m_session->deviceListTimer(), &QTimer::timeout, m_session,
-            &DeviceSession::MultiscanDeviceSlot);
+    m_session = new DeviceSession(m_data, &m_boards, m_menuTree, m_overallVariate, this, this);
+    connectSession();
+    connect(m_session, &DeviceSession::deviceState, this, &Lumory::stateSlot);
     qDebug() << "device timers connected";
 
     // 11.
@@ -110,11 +129,16 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
 
 Lumory::~Lumory()
 {
+    // The keyboard's threads stop before the windows go.
+    delete m_session;
+    m_session = nullptr;
     // Normally the quit routine has already torn everything down.
     delete m_menuTree;
     m_menuTree = nullptr;
     delete m_trayIcon;
     m_trayIcon = nullptr;
+    delete m_data;
+    m_data = nullptr;
 }
 
 void Lumory::initMenuTree()
@@ -209,6 +233,15 @@ void Lumory::labelPageClickSlot(const QString &pageName)
             break;
         }
     }
+    // The drawn keyboard belongs to the key and colour pages.
+    const bool keyPage = pageName == QLatin1String("staticLayout");
+    m_boardArea->setVisible(keyPage || pageName == QLatin1String("Color"));
+    if (keyPage && m_keyLayout) {
+        m_keyLayout->createDynamicKeybtn();
+        m_keyLayout->setDynamicKeyUnsetCursor();
+        m_keyLayout->KeyBtnToolTip(false);
+        m_keyLayout->setFrameGlobuleKeyShow(true);
+    }
     for (TabLabel *label : qAsConst(m_tabLabels))
         label->setSelected(label->pageName() == pageName);
 }
@@ -226,22 +259,27 @@ void Lumory::showUpdatePageSlot()
 void Lumory::layoutVersionMacSlot()
 {
     qDebug() << "layout version: MacOS";
+    m_keyLayout->layoutVersionMacSlot();
 }
 
 void Lumory::layoutVersionWinSlot()
 {
     qDebug() << "layout version: Windows";
+    m_keyLayout->layoutVersionWinSlot();
 }
 
 void Lumory::layoutVersionAutoSlot()
 {
     qDebug() << "layout version: Automatic";
+    m_keyLayout->layoutVersionAutoSlot();
 }
 
 void Lumory::exitAppActionSlot()
 {
     // 1. A running macro recording would be stopped here.
     // 2. Out of sight, no more device polling, no more tray or timer input.
+    if (!m_session)
+        return; // already shut down
     hide();
     m_session->scanTimer()->stop();
     m_session->deviceListTimer()->stop();
@@ -296,7 +334,13 @@ void Lumory::quitLumory()
 {
     delete m_hideTimer;
     m_hideTimer = nullptr;
-    // Pages (colour, settings, key functions, macros) are removed with the device.
+    // The keyboard is closed by now; its session goes before the menu it uses.
+    delete m_session;
+    m_session = nullptr;
+    delete m_keyLayout;
+    m_keyLayout = nullptr;
+    delete m_setting;
+    m_setting = nullptr;
     qDebug() << "delete static dialog finish.";
     delete m_menuTree;
     m_menuTree = nullptr;
@@ -332,8 +376,10 @@ void Lumory::closeEvent(QCloseEvent *event)
         m_quitTimer = nullptr;
     } else {
         qDebug() << "0000000000000000000-unmormal quit-0000000000000000000";
-        m_session->closeDevice();
-        quitLumory();
+        if (m_session) {
+            m_session->closeDevice();
+            quitLumory();
+        }
     }
     qDebug() << "0000000000000000000-closeEvent-0000000000000000000";
     if (isVisible())

@@ -4,9 +4,14 @@
 #include <QList>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
+#include <QVector>
 
+class Data;
 class DeviceSession;
+class KeyLayout;
 class Language;
+class Setting;
+struct BoardInfo;
 class MenuTree;
 class QAction;
 class QLabel;
@@ -39,6 +44,12 @@ public:
     QAction *trayMinimizeAction() const { return m_minimizeAction; }
     QAction *trayRestoreAction() const { return m_restoreAction; }
     QAction *trayExitAction() const { return m_exitAction; }
+    Setting *settingPage() const { return m_setting; }
+    KeyLayout *keyLayout() const { return m_keyLayout; }
+    Data *catalogue() const { return m_data; }
+    const QVector<BoardInfo *> &boards() const { return m_boards; }
+    // Shows the tabs of a board (all but COLOR without one) and opens the first.
+    void updateTabWidgetPage(BoardInfo *board);
 
     // Whether the desktop has a system tray. Without one the window is never
     // hidden (it would be unreachable); it is minimised instead.
@@ -61,9 +72,19 @@ public Q_SLOTS:
     void layoutVersionAutoSlot();
     void showUpdatePageSlot();
 
+    // Device settings (forwarded to the keyboard).
+    void BluetoothNameSlot(const QString &name);
+    void SleepTimeSlot(int minutes);
+    void FactoryResetSlot();
+    void nKeySlot(int mode);
+    void updateSSSlot(int speedMs);
+    void stateSlot(int type, int state);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     void setupUi();
@@ -78,6 +99,16 @@ private:
     void deinitTools();
     void quitLumory();
     void centreOnScreen();
+    void connectSession();
+    void createSettingPage(bool layoutEditor);
+    void setSettingInformation();
+    void onLoadingStarted();
+    void onDeviceReady(BoardInfo *board);
+    void onLoadFinished();
+    void onLoadFailed();
+    void onDeviceClosing();
+    void setTabsEnabled(bool enabled);
+    QWidget *pageContainer(const QString &name) const;
 
     QString m_startMode;
     QString m_appDir;
@@ -89,6 +120,11 @@ private:
     overallVariate *m_overallVariate = nullptr;
     MenuTree *m_menuTree = nullptr;
     DeviceSession *m_session = nullptr;
+    Data *m_data = nullptr;
+    QVector<BoardInfo *> m_boards;
+    Setting *m_setting = nullptr;
+    KeyLayout *m_keyLayout = nullptr;
+    QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;

@@ -2,6 +2,7 @@
 #include "main/lumory.h"
 
 #include "main/apppaths.h"
+#include "main/keylayout.h"
 #include "setting/Language.h"
 #include "widget/menutree.h"
 #include "widget/tablabel.h"
@@ -10,6 +11,7 @@
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -109,9 +111,22 @@ void Lumory::setupUi()
         QStringLiteral("#tabBar { border-bottom: 1px solid #2c313a; background: transparent; }"));
     layout->addWidget(m_tabBar);
 
+    // The drawn keyboard (key and colour pages) sits above the pages.
+    m_boardArea = new QWidget(frame);
+    m_boardArea->setObjectName(QStringLiteral("boardArea"));
+    auto *boardLayout = new QVBoxLayout(m_boardArea);
+    boardLayout->setContentsMargins(0, 12, 0, 0);
+    boardLayout->setSpacing(0);
+    layout->addWidget(m_boardArea);
+
     m_pageStack = new QStackedWidget(frame);
     m_pageStack->setObjectName(QStringLiteral("pageStack"));
     layout->addWidget(m_pageStack, 1);
+    for (const TabSpec &spec : kTabs) {
+        auto *page = new QWidget(m_pageStack);
+        page->setObjectName(QString::fromLatin1(spec.page));
+        m_pageStack->addWidget(page);
+    }
 
     setCentralWidget(central);
 }
@@ -140,10 +155,6 @@ void Lumory::initTabWidget()
         tabLayout->addStretch(1);
         tabLayout->addWidget(label);
         m_tabLabels.append(label);
-
-        auto *page = new QWidget(m_pageStack);
-        page->setObjectName(QString::fromLatin1(spec.page));
-        m_pageStack->addWidget(page);
     }
     tabLayout->addStretch(1);
     m_tabLabels.first()->setSelected(true);
@@ -151,23 +162,21 @@ void Lumory::initTabWidget()
 
 void Lumory::initDiscon()
 {
-    m_disconnected = new QLabel(m_pageStack->parentWidget());
+    m_disconnected = new QLabel(m_boardArea);
     m_disconnected->setObjectName(QStringLiteral("disconnectedPicture"));
     const QIcon picture(AppPaths::imagesDir() + QStringLiteral("main/disconnected.svg"));
     m_disconnected->setPixmap(picture.pixmap(QSize(520, 220)));
     m_disconnected->setAlignment(Qt::AlignCenter);
 
-    m_disconnectedText = new QLabel(m_pageStack->parentWidget());
+    m_disconnectedText = new QLabel(m_boardArea);
     m_disconnectedText->setObjectName(QStringLiteral("disconnectedText"));
     m_disconnectedText->setAlignment(Qt::AlignCenter);
     m_disconnectedText->setStyleSheet(QStringLiteral("color: #9aa3b2; font-size: 12pt;"));
 
-    auto *page = m_pageStack->widget(0);
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->addStretch(1);
-    pageLayout->addWidget(m_disconnected);
-    pageLayout->addWidget(m_disconnectedText);
-    pageLayout->addStretch(2);
+    auto *boardLayout = static_cast<QVBoxLayout *>(m_boardArea->layout());
+    boardLayout->addWidget(m_disconnected, 0, Qt::AlignHCenter);
+    boardLayout->addWidget(m_disconnectedText, 0, Qt::AlignHCenter);
+    boardLayout->addSpacing(12);
 }
 
 void Lumory::createShortcut()
@@ -218,6 +227,23 @@ void Lumory::SetLanguage(int langType)
     m_menuButton->setToolTip(zh ? QStringLiteral("菜单") : QStringLiteral("Menu"));
     m_minButton->setToolTip(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
     m_closeButton->setToolTip(zh ? QStringLiteral("关闭") : QStringLiteral("Close"));
+}
+
+void Lumory::keyPressEvent(QKeyEvent *event)
+{
+    // Escape lets go of every selection (colour, key, mode, key function).
+    if (event->key() == Qt::Key_Escape && m_keyLayout) {
+        m_keyLayout->unsetCursorSlot();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void Lumory::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton && m_keyLayout)
+        m_keyLayout->unsetCursorSlot();
+    QMainWindow::mousePressEvent(event);
 }
 
 bool Lumory::eventFilter(QObject *watched, QEvent *event)

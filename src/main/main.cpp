@@ -1,6 +1,7 @@
 #include "main/lumory.h"
 #include "main/singleapplication.h"
 
+#include "demo.h"
 
 #include <QDebug>
 #include <QSocketNotifier>
@@ -48,6 +49,10 @@ int main(int argc, char *argv[])
     if (app.isRunning())
         return 0;
 
+    // Demo mode: simulated keyboards instead of hardware (--simulate, LUMORY_SIMULATE).
+    const int simulated = sim::demoKeyboardCount(QCoreApplication::arguments());
+    sim::installDemoBusFromArguments(QCoreApplication::arguments());
+
     QString startMode = QStringLiteral("None");
     for (int i = 0; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -57,6 +62,8 @@ int main(int argc, char *argv[])
     }
 
     Lumory window(nullptr, startMode);
+    if (simulated > 0)
+        qInfo() << "Demo mode:" << simulated << "simulated keyboard(s) plugged in";
     app.setMainWindow(&window);
     installTerminationHandler(&window);
     window.show();

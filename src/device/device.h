@@ -1,0 +1,275 @@
+#pragma once
+
+#include "device/hidreport.h"
+#include "device/protocol.h"
+#include "device/wirerecords.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class QMutex;
+class QWaitCondition;
+class Usb;
+
+// The device model of one connected keyboard and every command that fills it
+// from the keyboard or writes changes back.
+//
+// Each command is one exchange: lock the shared answer mutex, set the shared
+// waiting flag, write the 64-byte request, wait (bounded) until the transport
+// hands over the answer, copy it out, clear the flag, unlock. Whole exchanges
+// are serialised by a second lock held from the first step to the last, so
+// that the loading sequence (device thread) and the pages (main thread) never
+// interleave; multi-exchange transfers (map reads, macro transfers) hold it
+// for the whole transfer.
+//
+// A wait ends in one of three ways: the answer arrived (it is taken), the
+// time limit passed (WK_ERROR_TIMEOUT, the model keeps its previous values),
+// or the link went down: the transport's loop ended, or abortExchanges() was
+// called, or the calling thread was asked to stop (QThread::requestInterruption).
+// A released wait is never taken as an answer; it returns WK_ERROR_TIMEOUT
+// without reading the answer buffer.
+//
+// Model fields are written by the command that performs the exchange and read
+// by the pages once loading has finished.
+class Device : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The transport and the three exchange objects are shared, not owned.
+    Device(Usb *usb, QWaitCondition *answerCondition, QMutex *answerMutex, bool *waiting,
+           QObject *parent = nullptr);
+    ~Device() override;
+
+    void setUsb(Usb *usb);
+    Usb *usb() const { return m_usb; }
+
+    // Builds a 64-byte request (checksum bytes 6-7 always 0) and writes it.
+    // WK_SUCCESS, WK_ERROR_WRITE, or WK_ERROR_OUT_OF_RANGE for a length above 56.
+    uint32_t sendCmd(unsigned char cmd, unsigned char sub, unsigned short length,
+                     unsigned short argument, const unsigned char *payload);
+    // Releases a command that waits now and makes every later one fail at
+    // once. For shutdown: call before quitting and joining the device thread.
+    void abortExchanges();
+
+    // --- Device information (0x10) ---------------------------------------
+    uint32_t getDeviceInfo();
+    uint32_t getDeviceVersion();
+    uint32_t getScanSpeed();
+    uint32_t setScanSpeed(unsigned short speedMs);
+    uint32_t getUserInfo();
+    uint32_t setUserInfo(const QString &text);
+    uint32_t getDeviceId();
+    uint32_t getNKey();
+    uint32_t setNKey(unsigned char mode);
+    // Restores the keyboard's factory settings (0x10/0x60, no payload).
+    // Returns the keyboard's status, or WK_ERROR_TIMEOUT / WK_ERROR_WRITE /
+    // WK_ERROR_VERIFY (answer of another command). The model is stale
+    // afterwards: reload it.
+    uint32_t setFactoryReset();
+    // Firmware update (0x10/0x00 and the 0xB0/0xDF pass-through) lives with
+    // the update protocol, not here.
+
+    // --- Key codes (0x20) --------------------------------------------------
+    uint32_t getKCInfo();
+    uint32_t getCurKCMID();
+    uint32_t setCurKCMID(unsigned char kcm);
+    // Reads keys first..last (at most 13) of the current map into `dest`.
+    uint32_t getKC(unsigned char first, unsigned char last, unsigned char *dest);
+    // Writes keys first..last (at most 13, within the map) of the current map.
+    uint32_t setKC(unsigned char first, unsigned char last, const unsigned char *entries);
+    uint32_t getCurKCM();
+
+    // --- Key colours (0x30) ------------------------------------------------
+    uint32_t getKRInfo();
+    uint32_t getCurKRMID();
+    uint32_t setCurKRMID(unsigned char krm);
+    uint32_t getKR(unsigned char first, unsigned char last, unsigned char *dest);
+    uint32_t setKR(unsigned char first, unsigned char last, const unsigned char *entries);
+    uint32_t getCurKRM();
+    // Colour of key `index` in the current colour map as 0xffRRGGBB (a QRgb;
+    // QColor is not available to this library); 0 when out of range.
+    uint32_t getKRRgb(int index) const;
+    // Writes one key's colour, given as 0xAARRGGBB (alpha ignored).
+    uint32_t setKRRgb(unsigned char index, uint32_t rgb);
+
+    // --- Key functions (0x40) ---------------------------------------------
+    uint32_t getKFInfo();
+    uint32_t getKFItem(unsigned char index, kf_t *entry);
+    uint32_t setKFItem(kf_t *entry);
+    uint32_t getAllKF();
+
+    // --- Macros (0x50) ------------------------------------------------------
+    uint32_t getKMInfo();
+    uint32_t getAllMacroHead();
+    uint32_t getMacroHead(unsigned char slot, km_t *head);
+    uint32_t setMacroHead(km_t *head);
+    uint32_t selectMacro(unsigned char slot);
+    uint32_t setRecordMacro(unsigned char on);
+    uint32_t setPlayMacro(unsigned char on);
+    // Reads the frames of `slot` into the frame buffer (macroFrames()).
+    uint32_t readMacro(unsigned char slot);
+    // Writes `count` frames (at most 512) to `slot`; the transfer's real status.
+    uint32_t writeMacro(unsigned char slot, int count, const mframe_t *frames);
+    uint32_t deletMacro(unsigned char slot);
+    // `name`: 16 bytes, NUL-padded by the caller (see macroName()).
+    uint32_t setMacroName(unsigned char slot, const char *name);
+    // 16 NUL-padded bytes for setMacroName from local 8-bit text (cut at 16).
+    static QByteArray macroName(const QString &text);
+
+    // --- Lighting (0x60) ----------------------------------------------------
+    uint32_t getLMInfo();
+    uint32_t getCurLMMID();
+    uint32_t setCurLMMID(unsigned char lmm);
+    uint32_t getLM(unsigned char first, unsigned char last, unsigned char *dest);
+    uint32_t setLM(unsigned char first, unsigned char last, const unsigned char *entries);
+    uint32_t getCurLMM();
+    uint32_t getLAInfo();
+    uint32_t getLAItem(unsigned char index, la_t *record);
+    uint32_t setLAItem(la_t *record);
+    uint32_t getAllLA();
+
+    // --- Bluetooth and power (0xB0) ---------------------------------------
+    uint32_t getBtName();
+    uint32_t setBtName(const QString &name);
+    uint32_t getSleepTime();
+    uint32_t setSleepTime(unsigned int ms);
+
+    // --- Model --------------------------------------------------------------
+    QByteArray btNameRecord() const { return bytes(m_btName); } // 12 bytes
+    uint32_t sleepTimeMs() const { return m_sleepTime; }
+    uint32_t lastSleepTimeMs() const { return m_lastSleepTime; }
+    uint32_t infoWord(int i) const { return (i == 0 || i == 1) ? m_infoWords[i] : 0; }
+    uint16_t fwVersion() const { return m_fw_version; }
+    uint16_t hwVersion() const { return m_hw_version; }
+    uint16_t scanSpeed() const { return m_scanSpeed; }
+    QByteArray infoText() const { return bytes(m_infoText); }            // 16 bytes
+    QByteArray productNameBlock() const { return bytes(m_productName); } // 16 bytes
+    QByteArray releaseDate() const { return bytes(m_releaseDate); }      // 16 characters
+    QByteArray userInfo() const { return bytes(m_userInfo); }            // 48 bytes
+    QByteArray deviceIdBytes() const { return bytes(m_deviceId); }       // 12 bytes
+    uint8_t nKeyMode() const { return m_nkey; }
+
+    int8_t kcmCount() const { return m_nkcm; } // -1 until known
+    int8_t curKCM() const { return m_curkcm; }
+    uint8_t kcCount() const { return m_nkc; }
+    const kc_t *keyCodes() const { return m_pKCs.get(); } // kcCount() entries
+    kc_t keyCode(int index) const;
+
+    int8_t krmCount() const { return m_nkrm; }
+    int8_t curKRM() const { return m_curkrm; }
+    uint8_t krCount() const { return m_nkr; }
+    const uint8_t *keyColours() const { return m_pKRs.get(); } // krCount() x 4 bytes (b, g, r, 0)
+
+    int kfCount() const { return m_nKFTotalNum; }
+    uint8_t kfSecondCount() const { return m_nKFSecond; }
+    kf_t *kfRecords() { return m_pKFs.get(); } // kfCount() entries, editable before setKFItem
+    kf_t *kfRecord(int index);
+
+    uint8_t kmCount() const { return m_nKMTotalNum; }
+    km_t *macroHead(int slot); // editable before setMacroHead; null when out of range
+    uint8_t curKM() const { return m_curkm; }
+    const mframe_t *macroFrames() const { return m_mframes.data(); } // kMacroFrameCapacity
+    // Frames of the last macro read or written that the buffer holds (at most 512).
+    int macroFramesHeld() const { return m_framesHeld; }
+
+    int8_t lmmCount() const { return m_nlmm; }
+    int8_t curLMM() const { return m_curlmm; }
+    uint8_t lmCount() const { return m_nlm; }
+    const uint8_t *modes() const { return m_pLMs.get(); } // lmCount() bytes
+    uint8_t laCount() const { return m_nLATotalNum; }
+    la_t *laRecord(int index); // editable before setLAItem; null when out of range
+
+public slots:
+    // Loads the whole configuration in its fixed order (device thread).
+    uint32_t loadDevInfoSlot();
+    // A report that no command waited for; `buf` is a transport ring slot.
+    void recvCmdSlot(uint8_t *buf);
+
+signals:
+    void emitFinishLoad();
+    void emitLoadDevInfoError();
+    void emitNotify(HidReport report);
+    void emitState(int type, int state);
+
+private:
+    template <size_t N> static QByteArray bytes(const std::array<uint8_t, N> &a)
+    {
+        return QByteArray(reinterpret_cast<const char *>(a.data()), static_cast<int>(N));
+    }
+
+    // One exchange. On WK_SUCCESS the 64 answer bytes are in `answer`.
+    // `waitOnSendFailure`: a failed write is not reported but waited out.
+    uint32_t exchange(uint8_t cmd, uint8_t sub, const void *payload, uint16_t length,
+                      uint16_t argument, int timeoutMs, uint8_t *answer,
+                      bool waitOnSendFailure = false);
+    // A "set" exchange with a long wait whose status is answer bytes 8-11.
+    uint32_t setExchange(uint8_t cmd, uint8_t sub, const void *payload, uint16_t length,
+                         uint8_t *answer);
+    bool linkDown() const;
+    bool abortRequested() const;
+    // Sleeps `ms`, cut short when the exchanges are aborted. False when aborted.
+    bool pauseMs(int ms);
+    uint32_t readKeyMap(int count, unsigned char *dest, bool colours);
+    uint32_t _readMacro();
+    uint32_t _writeMacro();
+    void storeFrames(uint16_t start, uint16_t count, const uint8_t *answer);
+    uint32_t loadSteps();
+
+    // Model, in the keyboard's own terms.
+    std::array<uint8_t, 12> m_btName{};
+    uint32_t m_sleepTime = 0;
+    uint32_t m_lastSleepTime = 0;
+    Usb *m_usb;
+    uint32_t m_infoWords[2] = {0, 0};
+    uint16_t m_fw_version = 0;
+    uint16_t m_hw_version = 0;
+    uint16_t m_scanSpeed = 0;
+    std::array<uint8_t, 16> m_infoText{};
+    std::array<uint8_t, 16> m_productName{};
+    std::array<uint8_t, 16> m_releaseDate{};
+    std::array<uint8_t, 48> m_userInfo{};
+    std::array<uint8_t, 12> m_deviceId{};
+    uint8_t m_nkey = 0;
+
+    int8_t m_nkcm = -1;
+    int8_t m_curkcm = -1;
+    uint8_t m_nkc = 0;
+    std::unique_ptr<kc_t[]> m_pKCs;
+
+    int8_t m_nkrm = -1;
+    int8_t m_curkrm = -1;
+    uint8_t m_nkr = 0;
+    std::unique_ptr<uint8_t[]> m_pKRs;
+
+    int m_nKFTotalNum = 0;
+    uint8_t m_nKFSecond = 0;
+    std::unique_ptr<kf_t[]> m_pKFs;
+
+    uint8_t m_nKMTotalNum = 0;
+    std::unique_ptr<km_t[]> m_pKMs;
+    uint8_t m_curkm = 0;
+    std::array<mframe_t, wk::kMacroFrameCapacity> m_mframes{};
+    int m_framesHeld = 0;
+
+    int8_t m_nlmm = -1;
+    int8_t m_curlmm = -1;
+    uint8_t m_nlm = 0;
+    std::unique_ptr<uint8_t[]> m_pLMs;
+    std::unique_ptr<la_t[]> m_pLAs;
+    uint8_t m_nLATotalNum = 0;
+
+    // Exchange objects shared with the transport.
+    QWaitCondition *m_answerCondition;
+    QMutex *m_answerMutex;
+    bool *m_waiting;
+    QRecursiveMutex m_exchangeLock; // whole exchanges and transfers
+    std::atomic<bool> m_aborted{false};
+};

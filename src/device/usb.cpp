@@ -1,0 +1,314 @@
+#include "device/usb.h"
+
+#include <QDebug>
+#include <QMetaMethod>
+#include <QMutexLocker>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+bool usbInterfaceMatches(const HidDeviceInfo &info, int iface)
+{
+    if (info.interfaceNumber == iface)
+        return true;
+    if (info.path.isEmpty())
+        return false;
+    const int digit = info.path.at(info.path.size() - 1).unicode() - '0';
+    return digit == iface;
+}
+
+Usb::Usb(QWaitCondition *answerCondition, QMutex *answerMutex, bool *waiting, QObject *parent)
+    : QObject(parent), m_answerCondition(answerCondition), m_answerMutex(answerMutex),
+      m_waiting(waiting)
+{
+    for (auto &busy : m_slotBusy)
+        busy.store(false);
+    // emitRecvCmd crosses threads.
+    qRegisterMetaType<uint8_t *>("uint8_t*");
+}
+
+Usb::~Usb()
+{
+    // Normally closed by the session after the loop ended; never leak the handle.
+    if (HidHandle *handle = m_handle.exchange(nullptr))
+        HidBackend::instance()->close(handle);
+}
+
+int Usb::write(const unsigned char *buffer, unsigned short length)
+{
+    HidHandle *handle = m_handle.load();
+    if (!handle)
+        return -1;
+    unsigned char report[wk::kWireReportSize] = {};
+    report[0] = 0; // report id
+    if (buffer)
+        std::memcpy(report + 1, buffer, std::min<int>(length, wk::kReportSize));
+    int ret;
+    {
+        QMutexLocker lock(&m_writeLock);
+        ret = HidBackend::instance()->write(handle, report, sizeof report);
+    }
+    if (ret < 0) {
+        qWarning("hid write failed, ret=%d handle=%llx", ret,
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+        return -1;
+    }
+    // An answer is on its way: let the receive loop go back to reading now
+    // instead of finishing its pause.
+    {
+        QMutexLocker lock(&m_pauseLock);
+        m_pauseKick = true;
+    }
+    m_pauseCondition.wakeAll();
+    return 0;
+}
+
+int Usb::read(unsigned char *buffer, unsigned short length)
+{
+    HidHandle *handle = m_handle.load();
+    if (!handle)
+        return -1;
+    unsigned char report[wk::kWireReportSize];
+    int n;
+    while ((n = HidBackend::instance()->read(handle, report, sizeof report)) == 0)
+        qDebug() << "waiting...";
+    if (n < 0)
+        return n;
+    if (buffer)
+        std::memcpy(buffer, report, std::min<int>(length, n));
+    return 0;
+}
+
+int Usb::open()
+{
+    unsigned short vendorId, productId;
+    int iface;
+    {
+        QMutexLocker lock(&m_identityLock);
+        vendorId = m_vendorId;
+        productId = m_productId;
+        iface = m_iface;
+    }
+    qDebug() << "VID =" << QString::number(vendorId, 16);
+    qDebug() << "PID =" << QString::number(productId, 16);
+    qDebug() << "iface =" << iface;
+
+    HidBackend *backend = HidBackend::instance();
+    const QList<HidDeviceInfo> devs = backend->enumerate(vendorId, productId);
+    if (devs.isEmpty()) {
+        qWarning() << "Usb Open Err";
+        return isOpen() ? 0 : -1;
+    }
+    qDebug("devs=%x path=%s", devs.size(), qPrintable(devs.first().path));
+    for (const HidDeviceInfo &dev : devs) {
+        if (!usbInterfaceMatches(dev, iface))
+            continue;
+        HidHandle *handle = backend->open(dev.path);
+        qDebug() << "_handle=" << static_cast<void *>(handle);
+        qDebug() << "cur_dev->path" << dev.path << dev.interfaceNumber << iface;
+        if (handle) {
+            // A handle opened before is replaced, not leaked.
+            if (HidHandle *old = m_handle.exchange(handle))
+                backend->close(old);
+        }
+        break;
+    }
+    return isOpen() ? 0 : -1;
+}
+
+void Usb::setDfuPID(unsigned short vendorId, unsigned short productId, int iface)
+{
+    QMutexLocker lock(&m_identityLock);
+    m_vendorId = vendorId;
+    m_productId = productId;
+    m_iface = iface;
+}
+
+void Usb::close()
+{
+    HidBackend *backend = HidBackend::instance();
+    if (HidHandle *handle = m_handle.exchange(nullptr))
+        backend->close(handle);
+    backend->exit();
+    QMutexLocker lock(&m_identityLock);
+    m_vendorId = 0;
+    m_productId = 0;
+}
+
+void Usb::quitReadWhile()
+{
+    m_running.store(false);
+    {
+        QMutexLocker lock(&m_pauseLock);
+        m_pauseKick = true;
+    }
+    m_pauseCondition.wakeAll();
+}
+
+QString Usb::getUsbPath() const
+{
+    QMutexLocker lock(&m_identityLock);
+    return m_path;
+}
+
+HidHandle *Usb::OpenUSB(const QString &path)
+{
+    HidHandle *handle = HidBackend::instance()->open(path);
+    if (handle) {
+        if (HidHandle *old = m_handle.exchange(handle))
+            HidBackend::instance()->close(old);
+    }
+    return handle;
+}
+
+void Usb::setReadEnabled(bool enabled)
+{
+    m_readEnabled.store(enabled);
+}
+
+void Usb::releaseRecvSlot(const uint8_t *slot)
+{
+    const uint8_t *first = &m_ring[0][0];
+    if (slot < first || slot >= first + sizeof m_ring)
+        return;
+    const auto offset = static_cast<size_t>(slot - first);
+    if (offset % wk::kWireReportSize != 0)
+        return;
+    m_slotBusy[offset / wk::kWireReportSize].store(false, std::memory_order_release);
+}
+
+void Usb::openSlot(unsigned short vendorId, unsigned short productId, int iface, QString path)
+{
+    qDebug() << "str==" << QThread::currentThreadId() << path;
+    {
+        QMutexLocker lock(&m_identityLock);
+        m_vendorId = vendorId;
+        m_productId = productId;
+        m_iface = iface;
+        m_path = path;
+    }
+    delete m_openTimer;
+    m_openTimer = new QTimer(this);
+    connect(m_openTimer, &QTimer::timeout, this, &Usb::timeroutOpenSlot);
+    m_openTimer->start(kOpenRetryMs);
+}
+
+void Usb::timeroutOpenSlot()
+{
+    const QString path = getUsbPath();
+    qDebug() << "_path=" << path;
+    if (!OpenUSB(path)) {
+        qDebug() << "usb opening ..........";
+        return;
+    }
+    qInfo() << "usb opened , succeeded!! 监听停止";
+    if (m_openTimer) {
+        // This slot runs inside the timer's signal: let the event loop delete it.
+        m_openTimer->stop();
+        m_openTimer->deleteLater();
+        m_openTimer = nullptr;
+    }
+    emit emitOpenSucceeded();
+    readSlot();
+}
+
+void Usb::readSlot()
+{
+    qDebug() << "usb thread id: " << QThread::currentThreadId();
+    HidBackend *backend = HidBackend::instance();
+    bool readError = false;
+    while (m_running.load()) {
+        bool gotReport = false;
+        if (m_readEnabled.load()) {
+            HidHandle *handle = m_handle.load();
+            const int n =
+                handle ? backend->readTimeout(handle, m_readBuf, sizeof m_readBuf, kReadTimeoutMs)
+                       : -1;
+            if (n < 0) {
+                readError = true;
+                break;
+            }
+            if (n > 0) {
+                dispatchReport(n);
+                gotReport = true;
+            }
+        }
+        // Pause between passes, except right after a report: more reports
+        // (the rest of a burst, or the answer to the next command) are read
+        // at once.
+        if (!gotReport) {
+            flushDropCount();
+            pause();
+        }
+    }
+    flushDropCount();
+    if (readError) {
+        m_readFailed.store(true);
+        m_running.store(false);
+        qWarning() << "ERROR: unable to read";
+    }
+    // Whoever still waits for an answer is released now: none can come.
+    if (m_answerMutex && m_answerCondition) {
+        QMutexLocker lock(m_answerMutex);
+        m_answerCondition->wakeAll();
+    }
+    qDebug() << "usb readSlot thread ID: " << QThread::currentThreadId() << " 退出循环 quit while";
+    emit emitUsbDisconnect();
+}
+
+void Usb::dispatchReport(int length)
+{
+    // A short read leaves no stale bytes of an earlier report behind.
+    if (length < static_cast<int>(sizeof m_readBuf))
+        std::memset(m_readBuf + length, 0, sizeof m_readBuf - static_cast<size_t>(length));
+
+    // Notifications never answer a command; everything else answers the
+    // command that waits, if any.
+    const bool notification = m_readBuf[0] == wk::kNotification;
+    if (!notification && m_answerMutex && m_waiting) {
+        QMutexLocker lock(m_answerMutex);
+        if (*m_waiting) {
+            std::memcpy(m_answerBuf, m_readBuf, sizeof m_answerBuf);
+            // The answer is taken: a further report cannot overwrite it
+            // before the waiter has copied it out.
+            *m_waiting = false;
+            if (m_answerCondition)
+                m_answerCondition->wakeAll();
+            return;
+        }
+    }
+
+    static const QMetaMethod recvSignal = QMetaMethod::fromSignal(&Usb::emitRecvCmd);
+    if (!isSignalConnected(recvSignal))
+        return; // nobody would ever give the slot back
+    const int next = (m_ringIndex + 1) % kRingSlots;
+    if (m_slotBusy[next].load(std::memory_order_acquire)) {
+        ++m_dropsPending;
+        m_droppedTotal.fetch_add(1);
+        return;
+    }
+    m_ringIndex = next;
+    std::memcpy(m_ring[next], m_readBuf, sizeof m_ring[next]);
+    m_slotBusy[next].store(true, std::memory_order_release);
+    emit emitRecvCmd(m_ring[next]);
+}
+
+void Usb::pause()
+{
+    QMutexLocker lock(&m_pauseLock);
+    if (!m_pauseKick)
+        m_pauseCondition.wait(&m_pauseLock, kLoopPauseMs);
+    m_pauseKick = false;
+}
+
+void Usb::flushDropCount()
+{
+    if (m_dropsPending == 0)
+        return;
+    qWarning("notification ring full, %llu report(s) dropped",
+             static_cast<unsigned long long>(m_dropsPending));
+    m_dropsPending = 0;
+}

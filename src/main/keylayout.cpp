@@ -1,0 +1,550 @@
+#include "main/keylayout.h"
+
+#include "device/device.h"
+#include "widget/boardinfo.h"
+#include "widget/data.h"
+
+#include <QDebug>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr int kSpacing = 2;
+constexpr uint16_t kLockCode = 0xF0;
+
+bool isLockKey(const KeyBtn *key)
+{
+    return key->getType() == 0 && key->getStype() == 0 && key->getCode() == kLockCode;
+}
+
+// Largest x + w and y + h over a set of keys, in layout units.
+QSizeF extent(const QVector<KeyDesc> &keys)
+{
+    double right = 0;
+    double bottom = 0;
+    for (const KeyDesc &k : keys) {
+        right = std::max(right, k.x + k.w);
+        bottom = std::max(bottom, k.y + k.h);
+    }
+    return QSizeF(right, bottom);
+}
+
+const char kGlobuleSelected[] =
+    "QPushButton { background: #46e6b7; color: #16181d; border: none; border-radius: 13px;"
+    " font-weight: 700; }";
+const char kGlobuleNormal[] =
+    "QPushButton { background: #2c313a; color: #c9ced8; border: 1px solid #3f4552;"
+    " border-radius: 13px; font-weight: 600; }"
+    "QPushButton:hover { border-color: #46e6b7; }";
+} // namespace
+
+KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *boardArea,
+                     QWidget *palettePage, QObject *parent)
+    : QObject(parent), m_data(data), m_boards(boards), m_boardArea(boardArea),
+      m_palettePage(palettePage)
+{
+    auto *boardLayout = qobject_cast<QVBoxLayout *>(m_boardArea->layout());
+    if (!boardLayout) {
+        boardLayout = new QVBoxLayout(m_boardArea);
+        boardLayout->setContentsMargins(0, 12, 0, 0);
+        boardLayout->setSpacing(0);
+    }
+    m_boardFrame = new QFrame(m_boardArea);
+    m_boardFrame->setObjectName(QStringLiteral("boardFrame"));
+    m_boardFrame->hide();
+    boardLayout->addWidget(m_boardFrame, 0, Qt::AlignHCenter);
+
+    auto *paletteLayout = new QVBoxLayout(m_palettePage);
+    paletteLayout->setContentsMargins(0, 8, 0, 8);
+    m_paletteScroll = new QScrollArea(m_palettePage);
+    m_paletteScroll->setObjectName(QStringLiteral("paletteScroll"));
+    m_paletteScroll->setFrameShape(QFrame::NoFrame);
+    m_paletteScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_paletteScroll->setStyleSheet(QStringLiteral(
+        "QScrollArea { background: transparent; }"
+        "QScrollArea > QWidget > QWidget { background: transparent; }"
+        "QScrollBar:vertical { background: #22252d; width: 8px; border-radius: 4px; }"
+        "QScrollBar::handle:vertical { background: #46e6b7; border-radius: 4px;"
+        " min-height: 30px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"));
+    m_paletteContent = new QWidget();
+    m_paletteContent->setObjectName(QStringLiteral("paletteContent"));
+    m_paletteScroll->setWidget(m_paletteContent);
+    paletteLayout->addWidget(m_paletteScroll, 1, Qt::AlignHCenter);
+}
+
+KeyLayout::~KeyLayout()
+{
+    deleteGlobuleKeyLayer();
+    deleteDynamicKeybtn();
+}
+
+QWidget *KeyLayout::boardFrame() const
+{
+    return m_boardFrame;
+}
+
+bool KeyLayout::loadStaticLayout()
+{
+    m_staticDescs.clear();
+    QString path;
+    if (!m_data->parseJsonFileForFix(&m_staticDescs, m_data->json(), &path))
+        return false;
+    qDeleteAll(m_vStaticKeyBtn);
+    m_vStaticKeyBtn.clear();
+    for (int i = 0; i < m_staticDescs.size(); ++i) {
+        auto *key = new KeyBtn(m_paletteContent);
+        key->applyDesc(m_staticDescs.at(i));
+        key->setVectorID(i);
+        key->setLook(KeyBtn::PaletteLook);
+        m_vStaticKeyBtn.append(key);
+    }
+    drawStaticLayout(&m_vStaticKeyBtn);
+    return true;
+}
+
+void KeyLayout::drawStaticLayout(QVector<KeyBtn *> *keys)
+{
+    const double u = m_data->staticW();
+    const double v = m_data->staticH();
+    const QSizeF units = extent(m_staticDescs);
+    const QSize content(static_cast<int>(units.width() * u), static_cast<int>(units.height() * v));
+    m_paletteContent->setMinimumSize(content);
+    m_paletteContent->resize(content);
+    m_paletteScroll->setFixedWidth(content.width() + 1 + 10);
+    for (KeyBtn *key : *keys) {
+        const QRectF r = key->mainRect();
+        key->setGeometry(static_cast<int>(u * r.x()), static_cast<int>(v * r.y()),
+                         static_cast<int>(u * r.width() - kSpacing + 1),
+                         static_cast<int>(v * r.height() - kSpacing + 1));
+        connect(key, &KeyBtn::emitKeyCodeSignal, this, &KeyLayout::keyCodeSlot,
+                Qt::UniqueConnection);
+        connect(key, &KeyBtn::emitClickKeyBtnSignal, this, &KeyLayout::clickKeyBtnStaticSlot,
+                Qt::UniqueConnection);
+        connect(key, &KeyBtn::emitReleaseControl, this, &KeyLayout::unsetCursorKeySlot,
+                Qt::UniqueConnection);
+        key->show();
+    }
+}
+
+void KeyLayout::labelStatic(const QString &table)
+{
+    if (table.isEmpty())
+        return;
+    m_staticTable = table;
+    m_data->parseStaticXML(&m_staticDescs, table);
+    for (int i = 0; i < m_vStaticKeyBtn.size() && i < m_staticDescs.size(); ++i) {
+        const KeyDesc &d = m_staticDescs.at(i);
+        KeyBtn *key = m_vStaticKeyBtn.at(i);
+        key->setIdentity(d.type, d.stype, d.code);
+        key->setText(d.name);
+        key->setAlias(d.alias);
+        key->setImage(d.image);
+        key->setToolTip(d.name.trimmed().isEmpty() ? d.alias.trimmed() : d.name);
+    }
+}
+
+void KeyLayout::layoutVersionWinSlot()
+{
+    labelStatic(m_data->xmlWin());
+    drawKeyCode();
+}
+
+void KeyLayout::layoutVersionMacSlot()
+{
+    labelStatic(m_data->xmlMac());
+    drawKeyCode();
+}
+
+void KeyLayout::layoutVersionAutoSlot()
+{
+    layoutVersionWinSlot();
+}
+
+void KeyLayout::setDevice(Device *device)
+{
+    m_ptrDevice = device;
+}
+
+void KeyLayout::createDynamicKeybtn()
+{
+    if (!m_ptrDevice || !m_vDynamicKeyBtn.isEmpty())
+        return;
+    const QByteArray block = m_ptrDevice->productNameBlock();
+    qDebug().noquote() << "^^^^^^^^^^^^^^^^读取到名字：" + Data::productNameString(block);
+    BoardInfo *board = Data::findBoard(*m_boards, block);
+    if (board) {
+        QVector<KeyDesc> descs;
+        QString path;
+        if (!m_data->parseJsonFileForFix(&descs, board->file, &path))
+            return;
+        for (int i = 0; i < descs.size(); ++i) {
+            auto *key = new KeyBtn(m_boardFrame);
+            key->applyDesc(descs.at(i));
+            key->setLook(KeyBtn::BoardLook);
+            key->hide();
+            m_vDynamicKeyBtn.append(key);
+        }
+        drawDynamicLayout(static_cast<int>(m_boards->indexOf(board)));
+    }
+    createGlobuleKeyLayer();
+}
+
+void KeyLayout::drawDynamicLayout(int boardIndex)
+{
+    qDebug() << "draw dynamic layout.........";
+    if (!initLock()) {
+        qDebug() << "Draw dynamic layout failed. m_initLock is false.";
+        return;
+    }
+    if (!m_ptrDevice) {
+        qDebug() << "Draw dynamic layout error, m_ptrDevice is NULL.";
+        return;
+    }
+    if (!m_ptrDevice->keyCodes()) {
+        qDebug() << "Draw dynamic layout error, m_ptrDevice->m_pKCs is NULL.";
+        return;
+    }
+    if (m_vDynamicKeyBtn.isEmpty() || boardIndex < 0 || boardIndex >= m_boards->size())
+        return;
+    const BoardInfo *board = m_boards->at(boardIndex);
+    const double u = board->w;
+    const double v = board->h;
+    double right = 0;
+    double bottom = 0;
+    for (KeyBtn *key : qAsConst(m_vDynamicKeyBtn)) {
+        right = std::max(right, key->mainRect().right());
+        bottom = std::max(bottom, key->mainRect().bottom());
+    }
+    m_boardFrame->setFixedSize(static_cast<int>(right * u), static_cast<int>(bottom * v));
+    if (auto *layout = qobject_cast<QVBoxLayout *>(m_boardArea->layout()))
+        layout->setContentsMargins(0, static_cast<int>(board->y), 0, 0);
+    for (int i = 0; i < m_vDynamicKeyBtn.size(); ++i) {
+        KeyBtn *key = m_vDynamicKeyBtn.at(i);
+        key->setGeometry(key->pixelGeometry(u, v, kSpacing));
+        key->initPolygonSize(static_cast<int>(u), static_cast<int>(v));
+        key->setVectorID(i);
+    }
+    m_boardFrame->show();
+    drawKeyCode();
+    initDynamicKeyBtnSignalsOrSlot();
+}
+
+void KeyLayout::initDynamicKeyBtnSignalsOrSlot()
+{
+    for (KeyBtn *key : qAsConst(m_vDynamicKeyBtn)) {
+        connect(key, &KeyBtn::emitClickKeyBtnSignal, this, &KeyLayout::clickKeyBtnSlot,
+                Qt::UniqueConnection);
+        connect(key, &KeyBtn::emitReleaseControl, this, &KeyLayout::unsetCursorKeySlot,
+                Qt::UniqueConnection);
+    }
+}
+
+void KeyLayout::drawKeyCode()
+{
+    if (!m_ptrDevice) {
+        if (!m_vDynamicKeyBtn.isEmpty())
+            qDebug() << "Draw Key Code error, m_ptrDevice is NULL.";
+        return;
+    }
+    if (!m_ptrDevice->keyCodes() || m_vDynamicKeyBtn.isEmpty() || m_vStaticKeyBtn.isEmpty())
+        return;
+    const bool colours = m_ptrDevice->krCount() > 0 && m_ptrDevice->keyColours();
+    const int count = std::min<int>(m_vDynamicKeyBtn.size(), m_ptrDevice->kcCount());
+    for (int i = 0; i < count; ++i) {
+        const kc_t record = m_ptrDevice->keyCode(i);
+        const KeyBtn *match = nullptr;
+        for (const KeyBtn *s : qAsConst(m_vStaticKeyBtn)) {
+            if (s->getType() == record.type() && s->getStype() == record.stype() &&
+                s->getCode() == record.code()) {
+                match = s;
+                break;
+            }
+        }
+        if (!match)
+            continue;
+        KeyBtn *key = m_vDynamicKeyBtn.at(i);
+        key->setColor(colours ? QColor::fromRgb(m_ptrDevice->getKRRgb(i)) : QColor(245, 245, 245));
+        key->setIdentity(match->getType(), match->getStype(), match->getCode());
+        key->setImage(match->getImage());
+        key->setText(match->getImage().isEmpty() ? match->getName() : QString());
+        key->setAlias(match->getAlias());
+        key->setToolTip(match->toolTip());
+        key->setLocked(record.lock());
+        key->show();
+        key->update();
+    }
+}
+
+void KeyLayout::clickKeyBtnSlot(KeyBtn *key)
+{
+    if (!key)
+        return;
+    m_pkeyBtn = key;
+    qDebug().noquote() << "Click KeyBtn text is " << key->getAlias();
+    if (m_prevKeyBtn && m_prevKeyBtn->getVectorIndex() != key->getVectorIndex())
+        m_prevKeyBtn->setMoveMarker(true);
+    m_prevKeyBtn = key;
+    key->setMoveMarker(false);
+}
+
+void KeyLayout::clickKeyBtnStaticSlot(KeyBtn *key)
+{
+    if (!key) {
+        qDebug() << "click key button static slot is NULL. return.";
+        return;
+    }
+    m_pStaticKeyBtn = key;
+    if (m_prevStaticKeyBtn && m_prevStaticKeyBtn != key)
+        m_prevStaticKeyBtn->setMoveMarker(true);
+    m_prevStaticKeyBtn = key;
+    key->setMoveMarker(false);
+}
+
+void KeyLayout::keyCodeSlot(KeyBtn *staticKey)
+{
+    if (!initLock() || !staticKey)
+        return;
+    if (!m_ptrDevice) {
+        qDebug() << "m_label != NULL or m_ptrDevice == NULL.";
+        return;
+    }
+    if (!m_pkeyBtn) {
+        qDebug() << "m_pkeyBtn == NULL. return";
+        return;
+    }
+    qDebug().noquote() << "key code slot:"
+                       << "  type=" << staticKey->getType() << "  stype=" << staticKey->getStype()
+                       << "  code=" << QString::number(staticKey->getCode(), 16)
+                       << "  strImage=" << staticKey->getImage()
+                       << "  strName=" << staticKey->getName();
+    const int n = m_pkeyBtn->getVectorIndex();
+    if (n < 0 || n >= m_ptrDevice->kcCount() || !m_ptrDevice->keyCodes())
+        return;
+    const kc_t old = m_ptrDevice->keyCode(n);
+    kc_t updated = old;
+    const bool lockKey = isLockKey(staticKey);
+    if (lockKey) {
+        updated.attr = static_cast<uint8_t>(old.attr ^ 0x01);
+    } else {
+        updated.attr = static_cast<uint8_t>(((staticKey->getType() & 7) << 1) | (old.attr & 0x01) |
+                                            ((staticKey->getStype() & 15) << 4));
+        updated.setCode(staticKey->getCode());
+    }
+    updated.extra = old.extra;
+    const auto first = static_cast<unsigned char>(n);
+    if (m_ptrDevice->setKC(first, first, reinterpret_cast<const unsigned char *>(&updated)) != 0)
+        return;
+
+    m_pkeyBtn->setIdentity(updated.type(), updated.stype(), updated.code());
+    if (!lockKey) {
+        m_pkeyBtn->setImage(staticKey->getImage());
+        m_pkeyBtn->setText(staticKey->getImage().isEmpty() ? staticKey->getName() : QString());
+        m_pkeyBtn->setAlias(staticKey->getAlias());
+        m_pkeyBtn->setToolTip(staticKey->toolTip());
+    }
+    m_pkeyBtn->setLocked(updated.lock());
+    m_pkeyBtn->show();
+    m_pkeyBtn->update();
+}
+
+void KeyLayout::unsetCursorKeySlot()
+{
+    Q_EMIT emitReleaseKeySelection();
+    if (m_pkeyBtn)
+        m_pkeyBtn->setMoveMarker(true);
+    if (m_pStaticKeyBtn)
+        m_pStaticKeyBtn->setMoveMarker(true);
+    m_pkeyBtn = nullptr;
+    m_pStaticKeyBtn = nullptr;
+    m_boardFrame->unsetCursor();
+    m_paletteContent->unsetCursor();
+}
+
+void KeyLayout::unsetCursorSlot()
+{
+    unsetCursorKeySlot();
+}
+
+void KeyLayout::deleteOperaterKeyBtn()
+{
+    for (KeyBtn *key : {m_prevStaticKeyBtn, m_prevKeyBtn, m_pStaticKeyBtn, m_pkeyBtn}) {
+        if (key)
+            key->setMoveMarker(true);
+    }
+    m_prevStaticKeyBtn = m_prevKeyBtn = m_pStaticKeyBtn = m_pkeyBtn = nullptr;
+}
+
+void KeyLayout::deleteDynamicKeybtn()
+{
+    if (m_vDynamicKeyBtn.isEmpty())
+        return;
+    qDebug() << "Delete dynamic keybtn operater keybtn.....";
+    // The palette selection survives; only the board goes.
+    if (m_pkeyBtn)
+        m_pkeyBtn = nullptr;
+    m_prevKeyBtn = nullptr;
+    qDebug() << "Delete dynamic keybtn all.......";
+    qDeleteAll(m_vDynamicKeyBtn);
+    m_vDynamicKeyBtn.clear();
+    m_boardFrame->hide();
+    qDebug() << "Delete dynamic keybtn all finish.";
+}
+
+void KeyLayout::styleGlobuleKey(QPushButton *button, bool selected)
+{
+    button->setStyleSheet(QLatin1String(selected ? kGlobuleSelected : kGlobuleNormal));
+    button->setProperty("selected", selected);
+}
+
+void KeyLayout::createGlobuleKeyLayer()
+{
+    if (!m_ptrDevice) {
+        qDebug() << "Create globule key Layer failed, m_ptrDevice == NULL.";
+        return;
+    }
+    if (m_hGlobuleKeyLayout) {
+        qDebug() << "Create globule key Layer failed, m_hGlobuleKeyLayout != NULL.";
+        return;
+    }
+    if (m_ptrDevice->curKCM() < 0) {
+        qDebug() << "Create globule key Layer error, m_ptrDevice->m_curkcm = -1.";
+        return;
+    }
+    if (m_ptrDevice->kcmCount() < 0) {
+        qDebug() << "Create globule key Layer error, m_ptrDevice->m_nkcm = -1.";
+        return;
+    }
+    qDebug() << "Create globule key Layer.........";
+    m_globuleFrame = new QFrame(m_boardArea);
+    m_globuleFrame->setObjectName(QStringLiteral("keyMapSelector"));
+    m_globuleFrame->setFixedSize(350, 40);
+    for (int i = 0; i < m_ptrDevice->kcmCount(); ++i) {
+        auto *button = new QPushButton(QString::number(i), m_globuleFrame);
+        button->setFixedSize(26, 26);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        m_vGlobuleKey.append(button);
+    }
+    if (m_vGlobuleKey.isEmpty()) {
+        qDebug() << "Create globule key Layer error, m_vGlobuleKey size is 0.";
+        delete m_globuleFrame;
+        m_globuleFrame = nullptr;
+        return;
+    }
+    m_hGlobuleKeyLayout = new QHBoxLayout(m_globuleFrame);
+    m_hGlobuleKeyLayout->setSpacing(6);
+    m_hGlobuleKeyLayout->setContentsMargins(11, 11, 11, 11);
+    m_hGlobuleKeyLayout->addStretch(1);
+    for (QPushButton *button : qAsConst(m_vGlobuleKey)) {
+        connect(button, &QPushButton::pressed, this, &KeyLayout::globuleKeyPressedSlot);
+        styleGlobuleKey(button, false);
+        m_hGlobuleKeyLayout->addWidget(button);
+    }
+    m_hGlobuleKeyLayout->addStretch(1);
+    const int current = m_ptrDevice->curKCM();
+    if (current < m_vGlobuleKey.size())
+        styleGlobuleKey(m_vGlobuleKey.at(current), true);
+    if (auto *layout = qobject_cast<QVBoxLayout *>(m_boardArea->layout()))
+        layout->insertWidget(layout->indexOf(m_boardFrame) + 1, m_globuleFrame, 0,
+                             Qt::AlignHCenter);
+    m_globuleFrame->show();
+}
+
+void KeyLayout::deleteGlobuleKeyLayer()
+{
+    if (!m_hGlobuleKeyLayout)
+        return;
+    qDebug() << "Delete globule key Layer.........";
+    for (QPushButton *button : qAsConst(m_vGlobuleKey))
+        disconnect(button, nullptr, this, nullptr);
+    m_vGlobuleKey.clear();
+    delete m_globuleFrame; // deletes the buttons and the layout
+    m_globuleFrame = nullptr;
+    m_hGlobuleKeyLayout = nullptr;
+}
+
+void KeyLayout::setFrameGlobuleKeyShow(bool show)
+{
+    if (m_globuleFrame)
+        m_globuleFrame->setVisible(show);
+}
+
+void KeyLayout::globuleKeyPressedSlot()
+{
+    if (!m_ptrDevice)
+        return;
+    qDebug("m_curkcm=%d", m_ptrDevice->curKCM());
+    auto *pressed = qobject_cast<QPushButton *>(sender());
+    for (int i = 0; i < m_vGlobuleKey.size(); ++i) {
+        QPushButton *button = m_vGlobuleKey.at(i);
+        if (button == pressed) {
+            m_ptrDevice->setCurKCMID(static_cast<unsigned char>(i));
+            m_ptrDevice->getCurKCM();
+            qDebug("setCurKCMID=%d", i);
+            styleGlobuleKey(button, true);
+            drawKeyCode();
+            unsetCursorSlot();
+            Q_EMIT keyMapChanged(i);
+        } else {
+            styleGlobuleKey(button, false);
+        }
+    }
+}
+
+bool KeyLayout::pressKeyMapButton(int map)
+{
+    if (map < 0 || map >= m_vGlobuleKey.size()) {
+        qDebug("key map %d has no selector button, ignored", map);
+        return false;
+    }
+    Q_EMIT m_vGlobuleKey.at(map)->pressed();
+    return true;
+}
+
+void KeyLayout::applyLockStates(const QByteArray &payload)
+{
+    // Records may start at any byte; each needs four bytes inside the payload.
+    for (int offset = 0; offset + 4 <= payload.size(); ++offset) {
+        kc_t record;
+        std::memcpy(&record, payload.constData() + offset, sizeof(record));
+        for (KeyBtn *key : qAsConst(m_vDynamicKeyBtn)) {
+            if (key->getType() == record.type() && key->getStype() == record.stype() &&
+                key->getCode() == record.code()) {
+                key->setLocked(record.lock());
+                key->update();
+            }
+        }
+    }
+}
+
+void KeyLayout::setDynamicKeyTextShowType(KeyBtn::TextShow show)
+{
+    const uint8_t *modes = m_ptrDevice ? m_ptrDevice->modes() : nullptr;
+    const int count = m_ptrDevice ? m_ptrDevice->lmCount() : 0;
+    for (int i = 0; i < m_vDynamicKeyBtn.size(); ++i) {
+        KeyBtn *key = m_vDynamicKeyBtn.at(i);
+        key->setTextShow(show);
+        if (show == KeyBtn::ShowMode)
+            key->setMode(modes && i < count ? modes[i] : -1);
+    }
+}
+
+void KeyLayout::KeyBtnToolTip(bool enabled)
+{
+    for (KeyBtn *key : qAsConst(m_vDynamicKeyBtn))
+        key->setToolTipEnabled(enabled);
+}
+
+void KeyLayout::setDynamicKeyUnsetCursor()
+{
+    for (KeyBtn *key : qAsConst(m_vDynamicKeyBtn))
+        key->unsetCursor();
+}

@@ -1,0 +1,242 @@
+// The main window's side of the device session: pages built and cleared with
+// the keyboard, tab visibility per board, notifications to the pages, and the
+// settings page's requests forwarded to the keyboard.
+#include "main/lumory.h"
+
+#include "device/device.h"
+#include "main/devicesession.h"
+#include "main/keylayout.h"
+#include "setting/Language.h"
+#include "setting/setting.h"
+#include "widget/data.h"
+#include "widget/dialogs.h"
+#include "widget/menutree.h"
+#include "widget/tablabel.h"
+
+#include <QDebug>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kMsPerMinute = 60000;
+
+// A 12- or 16-byte name record as shown: local 8-bit text without its first byte.
+QString shownName(const QByteArray &record)
+{
+    const QByteArray rest = record.mid(1);
+    const int end = rest.indexOf('\0');
+    return QString::fromLocal8Bit(end >= 0 ? rest.left(end) : rest);
+}
+} // namespace
+
+void Lumory::connectSession()
+{
+    connect(m_menuTree, &MenuTree::ActionTriggered, m_session, &DeviceSession::switchUsbDevice);
+    connect(m_session->scanTimer(), &QTimer::timeout, m_session, &DeviceSession::scanDeviceSlot);
+    connect(m_session->deviceListTimer(), &QTimer::timeout, m_session,
+            &DeviceSession::MultiscanDeviceSlot);
+    connect(m_session, &DeviceSession::loadingStarted, this, &Lumory::onLoadingStarted);
+    connect(m_session, &DeviceSession::pagesBuilding, this, [this] { m_initLock = false; });
+    connect(m_session, &DeviceSession::deviceReady, this, &Lumory::onDeviceReady);
+    connect(m_session, &DeviceSession::loadFinished, this, &Lumory::onLoadFinished);
+    connect(m_session, &DeviceSession::loadFailed, this, &Lumory::onLoadFailed);
+    connect(m_session, &DeviceSession::firmwareUpdateRequested, this, [this] {
+        m_initLock = true;
+        setTabsEnabled(true);
+        labelPageClickSlot(QStringLiteral("Setting"));
+    });
+    connect(m_session, &DeviceSession::dfuDeviceFound, this,
+            [this] { labelPageClickSlot(QStringLiteral("Setting")); });
+    connect(m_session, &DeviceSession::deviceClosing, this, &Lumory::onDeviceClosing);
+    connect(m_session, &DeviceSession::keyMapNotify, m_keyLayout, &KeyLayout::pressKeyMapButton);
+    connect(m_session, &DeviceSession::lockNotify, m_keyLayout, &KeyLayout::applyLockStates);
+}
+
+QWidget *Lumory::pageContainer(const QString &name) const
+{
+    for (int i = 0; i < m_pageStack->count(); ++i) {
+        if (m_pageStack->widget(i)->objectName() == name)
+            return m_pageStack->widget(i);
+    }
+    return nullptr;
+}
+
+void Lumory::setTabsEnabled(bool enabled)
+{
+    for (TabLabel *label : qAsConst(m_tabLabels))
+        label->setEnabled(enabled);
+}
+
+void Lumory::updateTabWidgetPage(BoardInfo *board)
+{
+    const bool shown[] = {
+        board ? board->key : true,   board ? board->color : false,  board ? board->shortcuts : true,
+        board ? board->macro : true, board ? board->setting : true,
+    };
+    for (int i = 0; i < m_tabLabels.size(); ++i)
+        m_tabLabels.at(i)->setVisible(shown[i]);
+    for (int i = 0; i < m_tabLabels.size(); ++i) {
+        if (shown[i]) {
+            const bool lock = m_initLock;
+            m_initLock = true;
+            labelPageClickSlot(m_tabLabels.at(i)->pageName());
+            m_initLock = lock;
+            break;
+        }
+    }
+}
+
+void Lumory::createSettingPage(bool layoutEditor)
+{
+    QWidget *container = pageContainer(QStringLiteral("Setting"));
+    if (!container)
+        return;
+    delete m_setting;
+    m_setting = new Setting(layoutEditor, container);
+    if (!container->layout()) {
+        auto *layout = new QVBoxLayout(container);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    container->layout()->addWidget(m_setting);
+    connect(m_setting, &Setting::emitBluetoothName, this, &Lumory::BluetoothNameSlot);
+    connect(m_setting, &Setting::emitSleepTime, this, &Lumory::SleepTimeSlot);
+    connect(m_setting, &Setting::emitFactoryReset, this, &Lumory::FactoryResetSlot);
+}
+
+void Lumory::setSettingInformation()
+{
+    Device *device = m_session->device();
+    if (!m_setting || !device)
+        return;
+    qDebug() << "setSettingInformation---------------------------";
+    m_setting->setPorductInformation(
+        shownName(device->productNameBlock()), Setting::versionText(device->fwVersion()),
+        Setting::versionText(device->hwVersion()), QString::fromLocal8Bit(device->releaseDate()));
+    m_setting->setInformationEnabled(true);
+    m_setting->setBluetoothName(shownName(device->btNameRecord()));
+    m_setting->setSleepTime(device->sleepTimeMs(), device->lastSleepTimeMs());
+}
+
+void Lumory::onLoadingStarted()
+{
+    setTabsEnabled(false);
+    m_disconnectedText->setText(m_language && m_language->getLangType() == 0
+                                    ? QStringLiteral("正在读取键盘……")
+                                    : QStringLiteral("Reading the keyboard…"));
+}
+
+void Lumory::onDeviceReady(BoardInfo *board)
+{
+    m_keyLayout->setDevice(m_session->device());
+    updateTabWidgetPage(board);
+    createSettingPage(board && board->KLE);
+    setSettingInformation();
+    m_disconnected->hide();
+    m_disconnectedText->hide();
+}
+
+void Lumory::onLoadFinished()
+{
+    m_initLock = true;
+    labelPageClickSlot(QStringLiteral("staticLayout"));
+    setTabsEnabled(true);
+}
+
+void Lumory::onLoadFailed()
+{
+    m_disconnectedText->setText(
+        m_language && m_language->getLangType() == 0
+            ? QStringLiteral("键盘没有应答。请重新插入，或在 菜单 → USB 设备 中选择它。")
+            : QStringLiteral("The keyboard did not answer. Plug it in again, or choose it "
+                             "under Menu → USB Device."));
+    setTabsEnabled(true);
+}
+
+void Lumory::onDeviceClosing()
+{
+    m_keyLayout->deleteGlobuleKeyLayer();
+    m_keyLayout->deleteDynamicKeybtn();
+    m_keyLayout->setDevice(nullptr);
+    if (!m_setting)
+        updateTabWidgetPage(nullptr);
+    if (m_setting)
+        m_setting->clearInformation();
+    qDebug() << "Delete shortcuts KF.";
+    qDebug() << "Delete macro item all.";
+    m_disconnected->show();
+    m_disconnectedText->show();
+    SetLanguage(m_language ? m_language->getLangType() : 1);
+    setTabsEnabled(true);
+}
+
+void Lumory::BluetoothNameSlot(const QString &name)
+{
+    qDebug().noquote() << "BluetoothNameSlot " << name;
+    if (Device *device = m_session->device())
+        device->setBtName(name);
+}
+
+void Lumory::SleepTimeSlot(int minutes)
+{
+    if (Device *device = m_session->device())
+        device->setSleepTime(static_cast<unsigned int>(minutes) * kMsPerMinute);
+}
+
+void Lumory::FactoryResetSlot()
+{
+    qDebug() << "FactoryResetSlot ";
+    Device *device = m_session->device();
+    if (!device)
+        return;
+    const uint32_t status = device->setFactoryReset();
+    const bool zh = m_language && m_language->getLangType() == 0;
+    if (status != 0) {
+        Dialogs::critical(this, tr("ErrorCode"),
+                          QStringLiteral("Factory Reset Error: <font color='red'>%1</font>   ")
+                              .arg(static_cast<int>(status)),
+                          QMessageBox::Abort);
+        return;
+    }
+    Dialogs::information(this, tr("Information"),
+                         zh ? QStringLiteral("  已恢复出厂设置。      ")
+                            : QStringLiteral("  Factory settings restored.      "),
+                         QMessageBox::Ok);
+    // The keyboard's maps, colours and settings changed under us: read them again.
+    m_session->reloadDevice();
+}
+
+void Lumory::nKeySlot(int mode)
+{
+    qDebug() << "N-Key " << mode;
+    if (Device *device = m_session->device())
+        device->setNKey(static_cast<unsigned char>(mode));
+}
+
+void Lumory::updateSSSlot(int speedMs)
+{
+    qDebug() << "Scan Speed(MS) " << speedMs;
+    Device *device = m_session->device();
+    if (!device)
+        return;
+    if (device->setScanSpeed(static_cast<unsigned short>(speedMs)) == 0) {
+        Dialogs::information(this, tr("About"),
+                             QStringLiteral("Scan Speed \"%1\" Succeeded!").arg(speedMs));
+    }
+}
+
+void Lumory::stateSlot(int type, int state)
+{
+    if (type != 1)
+        return;
+    if (state == 0) {
+        Dialogs::information(this, tr("Information"), QStringLiteral("  Modification OK.      "),
+                             QMessageBox::Ok);
+    } else {
+        Dialogs::critical(this, tr("ErrorCode"),
+                          QStringLiteral("Modification Error: ") + QString::number(state) +
+                              QStringLiteral("   "),
+                          QMessageBox::Abort);
+    }
+}

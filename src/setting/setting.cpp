@@ -1,0 +1,342 @@
+#include "setting/setting.h"
+
+#include "setting/Language.h"
+#include "widget/dialogs.h"
+
+#include <QCheckBox>
+#include <QDebug>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+namespace {
+constexpr int kMinSleepMinutes = 1;
+constexpr int kMaxSleepMinutes = 180;
+constexpr int kMsPerMinute = 60000;
+
+const char kPageStyle[] =
+    "QWidget#settingPage { background: transparent; }"
+    "QFrame[card=\"true\"] { background: #22252d; border: 1px solid #2c313a; border-radius: 10px; }"
+    "QLabel { color: #c9ced8; font-size: 10pt; }"
+    "QLabel[role=\"title\"] { color: #e8eaed; font-size: 12pt; font-weight: 600; }"
+    "QLabel[role=\"value\"] { color: #46e6b7; font-size: 11pt; font-weight: 600; }"
+    "QLineEdit { background: #1b1d23; color: #e8eaed; border: 1px solid #3a3f4b;"
+    "  border-radius: 6px; padding: 6px 8px; font-size: 10pt; }"
+    "QLineEdit:focus { border-color: #46e6b7; }"
+    "QPushButton { background: #2c313a; color: #e8eaed; border: 1px solid #3a3f4b;"
+    "  border-radius: 6px; padding: 7px 16px; font-size: 10pt; }"
+    "QPushButton:hover { border-color: #46e6b7; }"
+    "QPushButton:disabled, QLineEdit:disabled { color: #5c6370; border-color: #2c313a; }"
+    "QPushButton#factoryReset:hover { border-color: #e06c75; color: #e06c75; }"
+    "QCheckBox { color: #c9ced8; font-size: 10pt; }"
+    "QSlider::groove:horizontal { height: 6px; background: #3a3f4b; border-radius: 3px; }"
+    "QSlider::sub-page:horizontal { background: #46e6b7; border-radius: 3px; }"
+    "QSlider::sub-page:horizontal:disabled { background: #4b5160; }"
+    "QSlider::handle:horizontal { background: #e8eaed; width: 16px; margin: -6px 0;"
+    "  border-radius: 8px; }";
+
+QFrame *card(QWidget *parent)
+{
+    auto *frame = new QFrame(parent);
+    frame->setProperty("card", true);
+    return frame;
+}
+
+QLabel *label(const QString &role, QWidget *parent)
+{
+    auto *l = new QLabel(parent);
+    l->setProperty("role", role);
+    return l;
+}
+} // namespace
+
+void WheelSafeSlider::wheelEvent(QWheelEvent *event)
+{
+    event->ignore();
+}
+
+QString Setting::versionText(uint16_t version)
+{
+    return QStringLiteral("V%1.%2.%3")
+        .arg(version / 100)
+        .arg((version % 100) / 10)
+        .arg(version % 10);
+}
+
+Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layoutEditor(layoutEditor)
+{
+    setObjectName(QStringLiteral("settingPage"));
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QLatin1String(kPageStyle));
+
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(40, 28, 40, 28);
+    page->setSpacing(18);
+
+    // Product information.
+    auto *info = card(this);
+    auto *infoLayout = new QGridLayout(info);
+    infoLayout->setContentsMargins(24, 18, 24, 18);
+    infoLayout->setHorizontalSpacing(24);
+    infoLayout->setVerticalSpacing(10);
+    m_infoTitle = label(QStringLiteral("title"), info);
+    infoLayout->addWidget(m_infoTitle, 0, 0, 1, 4);
+    m_productCaption = label(QString(), info);
+    m_firmwareCaption = label(QString(), info);
+    m_hardwareCaption = label(QString(), info);
+    m_dateCaption = label(QString(), info);
+    m_product = label(QStringLiteral("value"), info);
+    m_firmware = label(QStringLiteral("value"), info);
+    m_hardware = label(QStringLiteral("value"), info);
+    m_date = label(QStringLiteral("value"), info);
+    m_product->setObjectName(QStringLiteral("productName"));
+    m_firmware->setObjectName(QStringLiteral("firmwareVersion"));
+    m_hardware->setObjectName(QStringLiteral("hardwareVersion"));
+    m_date->setObjectName(QStringLiteral("releaseDate"));
+    infoLayout->addWidget(m_productCaption, 1, 0);
+    infoLayout->addWidget(m_product, 1, 1);
+    infoLayout->addWidget(m_firmwareCaption, 1, 2);
+    infoLayout->addWidget(m_firmware, 1, 3);
+    infoLayout->addWidget(m_hardwareCaption, 2, 0);
+    infoLayout->addWidget(m_hardware, 2, 1);
+    infoLayout->addWidget(m_dateCaption, 2, 2);
+    infoLayout->addWidget(m_date, 2, 3);
+    infoLayout->setColumnStretch(1, 1);
+    infoLayout->setColumnStretch(3, 1);
+    page->addWidget(info);
+
+    auto *row = new QHBoxLayout();
+    row->setSpacing(18);
+
+    // Bluetooth name.
+    auto *bt = card(this);
+    auto *btLayout = new QVBoxLayout(bt);
+    btLayout->setContentsMargins(24, 18, 24, 18);
+    m_btTitle = label(QStringLiteral("title"), bt);
+    btLayout->addWidget(m_btTitle);
+    m_btName = new QLineEdit(bt);
+    m_btName->setObjectName(QStringLiteral("bluetoothName"));
+    m_btName->setMaxLength(12);
+    m_btName->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_btName->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^一-龥]+$")), m_btName));
+    btLayout->addWidget(m_btName);
+    m_btButton = new QPushButton(bt);
+    m_btButton->setObjectName(QStringLiteral("bluetoothNameButton"));
+    connect(m_btButton, &QPushButton::clicked, this, &Setting::bluetoothButtonClicked);
+    connect(m_btName, &QLineEdit::returnPressed, this, &Setting::bluetoothButtonClicked);
+    btLayout->addWidget(m_btButton, 0, Qt::AlignLeft);
+    btLayout->addStretch(1);
+    row->addWidget(bt, 1);
+
+    // Automatic sleep.
+    auto *sleep = card(this);
+    auto *sleepLayout = new QVBoxLayout(sleep);
+    sleepLayout->setContentsMargins(24, 18, 24, 18);
+    m_sleepTitle = label(QStringLiteral("title"), sleep);
+    sleepLayout->addWidget(m_sleepTitle);
+    m_sleepEnabled = new QCheckBox(sleep);
+    m_sleepEnabled->setObjectName(QStringLiteral("sleepEnabled"));
+    sleepLayout->addWidget(m_sleepEnabled);
+    auto *sliderRow = new QHBoxLayout();
+    m_sleepSlider = new WheelSafeSlider(Qt::Horizontal, sleep);
+    m_sleepSlider->setObjectName(QStringLiteral("sleepSlider"));
+    m_sleepSlider->setRange(kMinSleepMinutes, kMaxSleepMinutes);
+    m_sleepSlider->setEnabled(false);
+    m_sleepSlider->setFocusPolicy(Qt::StrongFocus);
+    sliderRow->addWidget(m_sleepSlider, 1);
+    m_sleepValue = label(QStringLiteral("value"), sleep);
+    m_sleepValue->setMinimumWidth(90);
+    sliderRow->addWidget(m_sleepValue);
+    sleepLayout->addLayout(sliderRow);
+    sleepLayout->addStretch(1);
+    connect(m_sleepEnabled, &QCheckBox::clicked, this, &Setting::sleepEnabledClicked);
+    connect(m_sleepSlider, &QSlider::sliderReleased, this, &Setting::sleepSliderReleased);
+    connect(m_sleepSlider, &QSlider::valueChanged, this, &Setting::updateSleepValueText);
+    row->addWidget(sleep, 1);
+    page->addLayout(row);
+
+    // Factory reset, firmware, layout editor.
+    auto *tools = card(this);
+    auto *toolsLayout = new QHBoxLayout(tools);
+    toolsLayout->setContentsMargins(24, 18, 24, 18);
+    m_resetTitle = label(QStringLiteral("title"), tools);
+    toolsLayout->addWidget(m_resetTitle);
+    toolsLayout->addStretch(1);
+    m_firmwareFrame = new QFrame(tools);
+    m_firmwareFrame->setObjectName(QStringLiteral("firmwareFrame"));
+    new QHBoxLayout(m_firmwareFrame);
+    m_firmwareFrame->layout()->setContentsMargins(0, 0, 0, 0);
+    toolsLayout->addWidget(m_firmwareFrame);
+    m_layoutButton = new QPushButton(tools);
+    m_layoutButton->setObjectName(QStringLiteral("layoutEditor"));
+    m_layoutButton->setVisible(m_layoutEditor);
+    connect(m_layoutButton, &QPushButton::clicked, this, &Setting::emitLayoutEditor);
+    toolsLayout->addWidget(m_layoutButton);
+    m_resetButton = new QPushButton(tools);
+    m_resetButton->setObjectName(QStringLiteral("factoryReset"));
+    connect(m_resetButton, &QPushButton::clicked, this, &Setting::factoryResetClicked);
+    toolsLayout->addWidget(m_resetButton);
+    page->addWidget(tools);
+    page->addStretch(1);
+
+    Language *language = Language::instance();
+    SetLanguage(language ? language->getLangType() : Language::English);
+    if (language)
+        connect(language, &Language::LanguageChange, this, &Setting::SetLanguage);
+    clearInformation();
+}
+
+void Setting::SetLanguage(int langType)
+{
+    m_langType = langType;
+    const bool zh = langType == 0;
+    m_infoTitle->setText(zh ? QStringLiteral("产品信息") : QStringLiteral("Product Information"));
+    m_productCaption->setText(zh ? QStringLiteral("产品名称") : QStringLiteral("Product"));
+    m_firmwareCaption->setText(zh ? QStringLiteral("固件版本") : QStringLiteral("Firmware"));
+    m_hardwareCaption->setText(zh ? QStringLiteral("硬件版本") : QStringLiteral("Hardware"));
+    m_dateCaption->setText(zh ? QStringLiteral("发布日期") : QStringLiteral("Release Date"));
+    m_btTitle->setText(zh ? QStringLiteral("蓝牙名称") : QStringLiteral("Bluetooth Name"));
+    m_btName->setPlaceholderText(zh ? QStringLiteral("最多 12 个字符")
+                                    : QStringLiteral("Up to 12 characters"));
+    m_btButton->setText(zh ? QStringLiteral("设置蓝牙名称") : QStringLiteral("Set Bluetooth Name"));
+    m_sleepTitle->setText(zh ? QStringLiteral("自动休眠") : QStringLiteral("Automatic Sleep"));
+    m_sleepEnabled->setText(zh ? QStringLiteral("启用") : QStringLiteral("Enabled"));
+    m_resetTitle->setText(zh ? QStringLiteral("设备") : QStringLiteral("Device"));
+    m_resetButton->setText(zh ? QStringLiteral("恢复出厂设置")
+                              : QStringLiteral("Restore Factory Settings"));
+    m_layoutButton->setText(zh ? QStringLiteral("布局编辑器") : QStringLiteral("Layout Editor"));
+    updateSleepValueText();
+}
+
+void Setting::updateSleepValueText()
+{
+    const QString suffix = m_langType == 0 ? QStringLiteral(" 分钟") : QStringLiteral("Minute");
+    m_sleepValue->setText(QString::number(m_sleepSlider->value()) + suffix);
+}
+
+void Setting::setPorductInformation(const QString &product, const QString &firmware,
+                                    const QString &hardware, const QString &date)
+{
+    m_product->setText(product);
+    m_firmware->setText(firmware);
+    m_hardware->setText(hardware);
+    m_date->setText(date);
+}
+
+void Setting::setBluetoothName(const QString &name)
+{
+    m_btName->setText(name);
+}
+
+void Setting::setSleepTime(uint32_t currentMs, uint32_t lastMs)
+{
+    const int minutes = static_cast<int>(currentMs / kMsPerMinute);
+    if (minutes != 0) {
+        m_sleepEnabled->setChecked(true);
+        m_sleepSlider->setValue(minutes);
+        m_sleepSlider->setEnabled(m_deviceControlsEnabled);
+        m_lastSleepMinutes = minutes;
+    } else {
+        m_sleepEnabled->setChecked(false);
+        m_lastSleepMinutes = static_cast<int>(lastMs / kMsPerMinute);
+        m_sleepSlider->setValue(m_lastSleepMinutes);
+        m_sleepSlider->setEnabled(false);
+    }
+    updateSleepValueText();
+}
+
+void Setting::setInformationEnabled(bool enabled)
+{
+    m_deviceControlsEnabled = enabled;
+    m_btName->setEnabled(enabled);
+    m_btButton->setEnabled(enabled);
+    m_sleepEnabled->setEnabled(enabled);
+    m_sleepSlider->setEnabled(enabled && m_sleepEnabled->isChecked());
+    m_resetButton->setEnabled(enabled);
+    m_firmwareFrame->setEnabled(enabled);
+}
+
+void Setting::clearInformation()
+{
+    qDebug() << "Setting clear Information;";
+    const QString none = QStringLiteral("None");
+    setPorductInformation(none, none, none, none);
+    m_btName->clear();
+    setInformationEnabled(false);
+}
+
+QString Setting::productText() const
+{
+    return m_product->text();
+}
+
+QString Setting::firmwareText() const
+{
+    return m_firmware->text();
+}
+
+QString Setting::hardwareText() const
+{
+    return m_hardware->text();
+}
+
+QString Setting::dateText() const
+{
+    return m_date->text();
+}
+
+void Setting::bluetoothButtonClicked()
+{
+    const QString name = m_btName->text();
+    if (name.isEmpty()) {
+        qDebug() << "The Bluetooth Name invalid!";
+        return;
+    }
+    Q_EMIT emitBluetoothName(name);
+}
+
+void Setting::sleepEnabledClicked(bool checked)
+{
+    if (checked) {
+        m_sleepSlider->setEnabled(m_deviceControlsEnabled);
+        sleepSliderReleased();
+    } else {
+        m_sleepSlider->setEnabled(false);
+        m_lastSleepMinutes = 0;
+        Q_EMIT emitSleepTime(0);
+    }
+}
+
+void Setting::sleepSliderReleased()
+{
+    m_lastSleepMinutes = m_sleepSlider->value();
+    Q_EMIT emitSleepTime(m_sleepSlider->value());
+}
+
+void Setting::factoryResetClicked()
+{
+    const bool zh = m_langType == 0;
+    Dialogs::MessageRequest request;
+    request.icon = QMessageBox::Warning;
+    request.title = zh ? QStringLiteral("警告") : QStringLiteral("Warning");
+    request.text = zh ? QStringLiteral(" 确定恢复出厂设置？ ")
+                      : QStringLiteral(" Are you sure to restore factory Settings? ");
+    request.customButtons = zh ? QStringList{QStringLiteral("确定"), QStringLiteral("取消")}
+                               : QStringList{QStringLiteral("Ok"), QStringLiteral("Cancel")};
+    request.defaultCustomButton = 1;
+    const int reply = Dialogs::message(this, request);
+    if (reply == 0) {
+        qDebug() << "reply="
+                 << "OK";
+        Q_EMIT emitFactoryReset();
+    } else {
+        qDebug() << "reply="
+                 << "NO";
+    }
+}

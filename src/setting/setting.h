@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QSlider>
+#include <QWidget>
+
+#include <cstdint>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// A slider that leaves the mouse wheel to the page (no accidental changes
+// while scrolling).
+class WheelSafeSlider : public QSlider
+{
+    Q_OBJECT
+
+public:
+    using QSlider::QSlider;
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+};
+
+// The "SETTING" page: what the keyboard reports about itself, its Bluetooth
+// name, automatic sleep, factory reset, and the firmware update entry. It
+// only collects input and shows values; the main window talks to the keyboard.
+class Setting : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `layoutEditor`: the board offers the keyboard layout editor.
+    explicit Setting(bool layoutEditor, QWidget *parent = nullptr);
+
+    void setPorductInformation(const QString &product, const QString &firmware,
+                               const QString &hardware, const QString &date);
+    void setBluetoothName(const QString &name);
+    // Current and last non-zero sleep time in milliseconds.
+    void setSleepTime(uint32_t currentMs, uint32_t lastMs);
+    // Enables or disables every control that talks to the keyboard.
+    void setInformationEnabled(bool enabled);
+    // Shows "None" everywhere and disables the device controls.
+    void clearInformation();
+
+    // "V1.2.3" for 123.
+    static QString versionText(uint16_t version);
+
+    // For tests.
+    QString productText() const;
+    QString firmwareText() const;
+    QString hardwareText() const;
+    QString dateText() const;
+    QLineEdit *bluetoothNameEdit() const { return m_btName; }
+    QPushButton *bluetoothNameButton() const { return m_btButton; }
+    QCheckBox *sleepCheckBox() const { return m_sleepEnabled; }
+    QSlider *sleepSlider() const { return m_sleepSlider; }
+    QPushButton *factoryResetButton() const { return m_resetButton; }
+    QPushButton *layoutEditorButton() const { return m_layoutButton; }
+    QFrame *firmwareFrame() const { return m_firmwareFrame; }
+    int lastSleepMinutes() const { return m_lastSleepMinutes; }
+
+public Q_SLOTS:
+    void SetLanguage(int langType);
+
+Q_SIGNALS:
+    void emitBluetoothName(const QString &name);
+    void emitSleepTime(int minutes);
+    void emitFactoryReset();
+    void emitLayoutEditor();
+
+private:
+    void bluetoothButtonClicked();
+    void sleepEnabledClicked(bool checked);
+    void sleepSliderReleased();
+    void factoryResetClicked();
+    void updateSleepValueText();
+
+    bool m_layoutEditor = false;
+    bool m_deviceControlsEnabled = false;
+    int m_langType = 1;
+    int m_lastSleepMinutes = 0;
+
+    QLabel *m_infoTitle = nullptr;
+    QLabel *m_productCaption = nullptr;
+    QLabel *m_firmwareCaption = nullptr;
+    QLabel *m_hardwareCaption = nullptr;
+    QLabel *m_dateCaption = nullptr;
+    QLabel *m_product = nullptr;
+    QLabel *m_firmware = nullptr;
+    QLabel *m_hardware = nullptr;
+    QLabel *m_date = nullptr;
+
+    QLabel *m_btTitle = nullptr;
+    QLineEdit *m_btName = nullptr;
+    QPushButton *m_btButton = nullptr;
+
+    QLabel *m_sleepTitle = nullptr;
+    QCheckBox *m_sleepEnabled = nullptr;
+    WheelSafeSlider *m_sleepSlider = nullptr;
+    QLabel *m_sleepValue = nullptr;
+
+    QLabel *m_resetTitle = nullptr;
+    QPushButton *m_resetButton = nullptr;
+
+    QFrame *m_firmwareFrame = nullptr;
+    QPushButton *m_layoutButton = nullptr;
+};
