@@ -6,10 +6,15 @@
 namespace sim {
 namespace {
 
-// The tables keep one keyboard row per line.
+// The tables keep one keyboard row per line. Each table lists the keys in the
+// order of the board's layout file (config/layout/*.json): entry i is key i.
 // clang-format off
 
-// HID keyboard usages (usage page 0x07).
+// Table entries with this bit are consumer-page usages (key type 2, the
+// media keys); all others are HID keyboard usages (key type 1).
+constexpr uint16_t kConsumer = 0x8000;
+
+// HID keyboard usages (usage page 0x07) and the consumer keys in use.
 enum : uint16_t {
     A = 0x04, B = 0x05, C = 0x06, D = 0x07, E = 0x08, F = 0x09, G = 0x0A, H = 0x0B, I = 0x0C,
     J = 0x0D, K = 0x0E, L = 0x0F, M = 0x10, N = 0x11, O = 0x12, P = 0x13, Q = 0x14, R = 0x15,
@@ -23,10 +28,11 @@ enum : uint16_t {
     End = 0x4D, PgDn = 0x4E, Right = 0x4F, Left = 0x50, Down = 0x51, Up = 0x52, NumLk = 0x53,
     KpSlash = 0x54, KpStar = 0x55, KpMinus = 0x56, KpPlus = 0x57, KpEnter = 0x58,
     Kp1 = 0x59, Kp2, Kp3, Kp4, Kp5, Kp6, Kp7, Kp8, Kp9, Kp0, KpDot = 0x63,
-    NonUsBackslash = 0x64, Menu = 0x65, F13 = 0x68, KbMenu = 0x76,
-    Mute = 0x7F, VolUp = 0x80, VolDown = 0x81,
+    NonUsBackslash = 0x64, Menu = 0x65, F13 = 0x68,
     LCtrl = 0xE0, LShift = 0xE1, LAlt = 0xE2, LGui = 0xE3, RCtrl = 0xE4, RShift = 0xE5,
     RAlt = 0xE6, RGui = 0xE7,
+    Mute = kConsumer | 0xE2, VolUp = kConsumer | 0xE9, VolDown = kConsumer | 0xEA,
+    PlayPause = kConsumer | 0xCD,
 };
 
 // Full-size ANSI board, 104 keys plus four media keys above the numeric pad,
@@ -34,7 +40,7 @@ enum : uint16_t {
 const uint16_t kFullSize108[108] = {
     // row 0 (16) + media (4)
     Esc, F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12, PrtSc, ScrLk, Pause,
-    Mute, VolDown, VolUp, KbMenu,
+    Mute, VolDown, VolUp, PlayPause,
     // row 1 (21)
     Grave, N1, N2, N3, N4, N5, N6, N7, N8, N9, N0, Minus, Equal, Bksp, Ins, Home, PgUp,
     NumLk, KpSlash, KpStar, KpMinus,
@@ -55,26 +61,27 @@ const uint16_t kTenkeylessIso88[88] = {
     Esc, F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12, PrtSc, ScrLk, Pause,
     // row 1 (17)
     Grave, N1, N2, N3, N4, N5, N6, N7, N8, N9, N0, Minus, Equal, Bksp, Ins, Home, PgUp,
-    // row 2 (16): the ISO Enter spans rows 2 and 3 and is counted on row 3
-    Tab, Q, W, E, R, T, Y, U, I, O, P, LBracket, RBracket, Del, End, PgDn,
-    // row 3 (14)
-    Caps, A, S, D, F, G, H, J, K, L, Semicolon, Quote, NonUsHash, Enter,
+    // row 2 (17): the ISO Enter spans rows 2 and 3 and is counted on row 2
+    Tab, Q, W, E, R, T, Y, U, I, O, P, LBracket, RBracket, Enter, Del, End, PgDn,
+    // row 3 (13)
+    Caps, A, S, D, F, G, H, J, K, L, Semicolon, Quote, NonUsHash,
     // row 4 (14)
     LShift, NonUsBackslash, Z, X, C, V, B, N, M, Comma, Dot, Slash, RShift, Up,
     // row 5 (11)
     LCtrl, LGui, LAlt, Space, RAlt, RGui, Menu, RCtrl, Left, Down, Right,
 };
 
-// Compact 65 % board with 68 keys.
+// Compact 65 % board with 68 keys: Escape on the number row and one
+// navigation column on the right.
 const uint16_t kCompact68[68] = {
-    // row 0 (16)
-    Esc, N1, N2, N3, N4, N5, N6, N7, N8, N9, N0, Minus, Equal, Bksp, Ins, PgUp,
-    // row 1 (16)
-    Tab, Q, W, E, R, T, Y, U, I, O, P, LBracket, RBracket, Backslash, Del, PgDn,
-    // row 2 (13)
-    Caps, A, S, D, F, G, H, J, K, L, Semicolon, Quote, Enter,
-    // row 3 (13)
-    LShift, Z, X, C, V, B, N, M, Comma, Dot, Slash, RShift, Up,
+    // row 0 (15)
+    Esc, N1, N2, N3, N4, N5, N6, N7, N8, N9, N0, Minus, Equal, Bksp, Del,
+    // row 1 (15)
+    Tab, Q, W, E, R, T, Y, U, I, O, P, LBracket, RBracket, Backslash, PgUp,
+    // row 2 (14)
+    Caps, A, S, D, F, G, H, J, K, L, Semicolon, Quote, Enter, PgDn,
+    // row 3 (14)
+    LShift, Z, X, C, V, B, N, M, Comma, Dot, Slash, RShift, Up, End,
     // row 4 (10)
     LCtrl, LGui, LAlt, Space, RAlt, Menu, RCtrl, Left, Down, Right,
 };
@@ -162,13 +169,16 @@ QByteArray padded(const char *text, int size)
     return bytes;
 }
 
-QByteArray keyEntry(uint16_t usage)
+QByteArray keyEntry(uint16_t entry)
 {
-    // kc_t: byte 0 = type 1 (bits 1-3), stype 0, lock 0; bytes 1-2 = code
+    // kc_t: byte 0 = type (bits 1-3), stype 0, lock 0; bytes 1-2 = code.
+    // Type 1 is a keyboard usage, type 2 a consumer-page usage.
+    const bool consumer = (entry & kConsumer) != 0;
+    const uint16_t code = uint16_t(entry & ~kConsumer);
     QByteArray e(4, '\0');
-    e[0] = char(1 << 1);
-    e[1] = char(usage & 0xFF);
-    e[2] = char(usage >> 8);
+    e[0] = char((consumer ? 2 : 1) << 1);
+    e[1] = char(code & 0xFF);
+    e[2] = char(code >> 8);
     return e;
 }
 

@@ -67,13 +67,16 @@ KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *bo
     m_paletteScroll->setObjectName(QStringLiteral("paletteScroll"));
     m_paletteScroll->setFrameShape(QFrame::NoFrame);
     m_paletteScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_paletteScroll->setStyleSheet(QStringLiteral(
-        "QScrollArea { background: transparent; }"
-        "QScrollArea > QWidget > QWidget { background: transparent; }"
-        "QScrollBar:vertical { background: #22252d; width: 8px; border-radius: 4px; }"
+    m_paletteScroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    m_paletteScroll->viewport()->setStyleSheet(QStringLiteral("background: transparent;"));
+    m_paletteScroll->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: #22252d; width: 8px; border-radius: 4px;"
+        " margin: 0; }"
         "QScrollBar::handle:vertical { background: #46e6b7; border-radius: 4px;"
         " min-height: 30px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"));
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    m_paletteScroll->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
     m_paletteContent = new QWidget();
     m_paletteContent->setObjectName(QStringLiteral("paletteContent"));
     m_paletteScroll->setWidget(m_paletteContent);

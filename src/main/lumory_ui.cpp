@@ -55,7 +55,8 @@ void Lumory::setupUi()
 {
     setObjectName(QStringLiteral("Lumory"));
     setWindowTitle(QStringLiteral("Lumory"));
-    resize(1180, 780);
+    // A frameless window the user cannot resize: lay everything out for one size.
+    setFixedSize(1180, 800);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
@@ -125,6 +126,8 @@ void Lumory::setupUi()
     for (const TabSpec &spec : kTabs) {
         auto *page = new QWidget(m_pageStack);
         page->setObjectName(QString::fromLatin1(spec.page));
+        // A hidden page must not make the visible one larger.
+        page->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
         m_pageStack->addWidget(page);
     }
 

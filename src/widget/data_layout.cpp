@@ -85,8 +85,12 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
         filePath = *path;
     }
 
+    if (!keys) {
+        qWarning() << "Layout JSON: no key vector to fill.";
+        return false;
+    }
     QFile file(filePath);
-    if (filePath.isEmpty() || !keys || !file.open(QIODevice::ReadOnly)) {
+    if (filePath.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open JSON failed:" << filePath;
         return false;
     }
@@ -103,6 +107,15 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
     if (!doc.isArray())
         return true;
 
+    // The cursors stay within the same bounds as single values, however many
+    // offsets a file adds up.
+    bool clamped = false;
+    auto bounded = [&clamped](double value) {
+        if (std::fabs(value) <= kMaxLayoutUnits)
+            return value;
+        clamped = true;
+        return std::copysign(kMaxLayoutUnits, value);
+    };
     double y = 0;
     for (const QJsonValue &element : doc.array()) {
         if (element.isArray()) {
@@ -113,13 +126,13 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
                     const QJsonObject props = item.toObject();
                     double v = 0;
                     if (layoutNumber(props, QStringLiteral("x"), &v))
-                        x += v;
+                        x = bounded(x + v);
                     if (layoutNumber(props, QStringLiteral("y"), &v))
-                        y += v; // stays added for the later rows
+                        y = bounded(y + v); // stays added for the later rows
                     if (layoutNumber(props, QStringLiteral("x2"), &v))
-                        pending.x2 += v;
+                        pending.x2 = bounded(pending.x2 + v);
                     if (layoutNumber(props, QStringLiteral("y2"), &v))
-                        pending.y2 += v;
+                        pending.y2 = bounded(pending.y2 + v);
                     layoutNumber(props, QStringLiteral("w"), &pending.w);
                     layoutNumber(props, QStringLiteral("h"), &pending.h);
                     layoutNumber(props, QStringLiteral("w2"), &pending.w2);
@@ -136,14 +149,17 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
                     key.w2 = pending.w2;
                     key.h2 = pending.h2;
                     keys->append(key);
-                    x += pending.w;
+                    x = bounded(x + pending.w);
                     pending = PendingKey();
                 }
             }
         }
         // Every top-level element takes a row, also a leading metadata object.
-        y += 1;
+        y = bounded(y + 1);
     }
+    if (clamped)
+        qWarning().noquote() << "Layout JSON: positions beyond" << kMaxLayoutUnits
+                             << "units were held at that bound in" << filePath;
     return true;
 }
 
@@ -259,8 +275,7 @@ bool Data::selectStaticKey(StaticKeyLabel *key)
     return parseStaticXML(key, table);
 }
 
-KeyDesc *Data::selectStaticBtn(KeyDesc *target, const kc_t &record,
-                               const QVector<KeyDesc> *statics)
+KeyDesc *Data::selectStaticBtn(KeyDesc *target, const kc_t &record, const QVector<KeyDesc> *statics)
 {
     if (!statics) {
         qWarning() << "Select static btn failed, static key tab is NULL.";

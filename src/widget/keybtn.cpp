@@ -4,6 +4,7 @@
 #include "widget/keydesc.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QImage>
 #include <QMouseEvent>
@@ -379,10 +380,15 @@ void KeyBtn::paintEvent(QPaintEvent *)
         QFont f = font();
         const int len = text.size();
         double pt = len <= 2 ? 10.5 : (len <= 5 ? 8.5 : 7.5);
-        if (content.width() < 30)
-            pt -= 1;
-        f.setPointSizeF(pt);
         f.setWeight(QFont::DemiBold);
+        // Shrink long legends until they fit the cap.
+        const double room = content.width() - 4;
+        for (; pt > 6.0; pt -= 0.5) {
+            f.setPointSizeF(pt);
+            if (QFontMetricsF(f).horizontalAdvance(text) <= room)
+                break;
+        }
+        f.setPointSizeF(pt);
         p.setFont(f);
         p.setPen(ink);
         p.drawText(content.adjusted(2, 0, -2, 0), Qt::AlignCenter | Qt::TextWordWrap, text);

@@ -13,9 +13,9 @@ struct kc_t;
 // widgets from these. A plain value type.
 struct KeyDesc
 {
-    uint16_t type = 0;  // key class (fits the 3-bit kc_t field when 0-7)
-    uint16_t stype = 0; // key subclass (fits the 4-bit kc_t field when 0-15)
-    uint16_t code = 0;  // key code within the class
+    uint16_t type = 0;                   // key class (fits the 3-bit kc_t field when 0-7)
+    uint16_t stype = 0;                  // key subclass (fits the 4-bit kc_t field when 0-15)
+    uint16_t code = 0;                   // key code within the class
     QString alias = QStringLiteral(" "); // short alternative legend
     QString name = QStringLiteral(" ");  // text shown on the key
     QString image;                       // picture file name, e.g. "lock.svg"
