@@ -147,9 +147,9 @@ void Device::recvCmdSlot(uint8_t *buf)
     if (!buf)
         return;
     // Copy first and give the ring slot back before anything else.
-    const HidReport report(buf);
-    if (m_usb)
-        m_usb->releaseRecvSlot(buf);
+    HidReport report;
+    if (!m_usb || !m_usb->takeRecvSlot(buf, report.bytes.data()))
+        return; // not a slot lent by our transport
 
     qDebug() << "----------------- recvCmdSlot --------------------";
     for (int line = 0; line < 8; ++line) {

@@ -169,15 +169,33 @@ void Usb::setReadEnabled(bool enabled)
     m_readEnabled.store(enabled);
 }
 
-void Usb::releaseRecvSlot(const uint8_t *slot)
+int Usb::ringSlotIndex(const uint8_t *slot) const
 {
     const uint8_t *first = &m_ring[0][0];
     if (slot < first || slot >= first + sizeof m_ring)
-        return;
+        return -1;
     const auto offset = static_cast<size_t>(slot - first);
     if (offset % wk::kWireReportSize != 0)
-        return;
-    m_slotBusy[offset / wk::kWireReportSize].store(false, std::memory_order_release);
+        return -1;
+    return static_cast<int>(offset / wk::kWireReportSize);
+}
+
+void Usb::releaseRecvSlot(const uint8_t *slot)
+{
+    const int i = ringSlotIndex(slot);
+    if (i >= 0)
+        m_slotBusy[i].store(false, std::memory_order_release);
+}
+
+bool Usb::takeRecvSlot(const uint8_t *slot, uint8_t *out)
+{
+    const int i = ringSlotIndex(slot);
+    // The acquire pairs with the loop's release after it filled the slot.
+    if (i < 0 || !out || !m_slotBusy[i].load(std::memory_order_acquire))
+        return false;
+    std::memcpy(out, m_ring[i], wk::kReportSize);
+    m_slotBusy[i].store(false, std::memory_order_release);
+    return true;
 }
 
 void Usb::openSlot(unsigned short vendorId, unsigned short productId, int iface, QString path)

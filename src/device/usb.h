@@ -77,6 +77,10 @@ public:
     // Gives a ring slot handed out by emitRecvCmd back to the loop. Pointers
     // that are not ring slots are ignored. Thread-safe.
     void releaseRecvSlot(const uint8_t *slot);
+    // Copies the 64 bytes of a ring slot handed out by emitRecvCmd to `out`
+    // and gives the slot back. False (nothing copied) for a pointer that is
+    // not a lent ring slot. Thread-safe.
+    bool takeRecvSlot(const uint8_t *slot, uint8_t *out);
     // Reports dropped because the ring was full, since construction.
     quint64 droppedReports() const { return m_droppedTotal.load(); }
 
@@ -98,6 +102,7 @@ signals:
     void emitUsbDisconnect();
 
 private:
+    int ringSlotIndex(const uint8_t *slot) const;
     void dispatchReport(int length);
     void pause();
     void flushDropCount();

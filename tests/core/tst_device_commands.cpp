@@ -495,6 +495,10 @@ void TestDeviceCommands::notificationsAreNeverTakenAsAnswers()
     QCOMPARE(int(first[1]), 0x60);
     QCOMPARE(int(first.length()), 2);
     QCOMPARE(int(first[9]), 0x02);
+    // Only slots lent by the transport are read; any other pointer is ignored.
+    uint8_t foreign[64] = {0xF0, 0x20, 2};
+    d->recvCmdSlot(foreign);
+    QCOMPARE(notified.count(), 0);
 
     // A command waits: a notification arriving first is still a notification,
     // and the answer after it is the command's.

@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -83,6 +84,23 @@ private:
 
     QtMessageHandler m_previous = nullptr;
     QStringList m_lines;
+};
+
+// Counts emissions of a signal from any thread (a QSignalSpy may only be
+// used by the thread that emits).
+class SignalCounter
+{
+public:
+    template <typename Sender, typename Signal> SignalCounter(Sender *sender, Signal signal)
+    {
+        m_connection = QObject::connect(sender, signal, [this] { ++m_count; });
+    }
+    ~SignalCounter() { QObject::disconnect(m_connection); }
+    int count() const { return m_count.load(); }
+
+private:
+    std::atomic<int> m_count{0};
+    QMetaObject::Connection m_connection;
 };
 
 // A keyboard at the wire whose answers a test writes itself. Each request

@@ -168,7 +168,7 @@ void TestUsbTransport::openRetriesUntilThePathAppears()
     QThread thread;
     auto *usb = new Usb(&condition, &mutex, &waiting);
     usb->moveToThread(&thread);
-    QSignalSpy opened(usb, &Usb::emitOpenSucceeded);
+    SignalCounter opened(usb, &Usb::emitOpenSucceeded);
     LogCapture log;
     thread.start();
     QMetaObject::invokeMethod(usb, "openSlot", Qt::QueuedConnection,
@@ -218,7 +218,7 @@ void TestUsbTransport::readEnabledFlagPausesTheLoop()
 void TestUsbTransport::unplugReleasesTheWaiterAndDisconnectsOnce()
 {
     SimLink s;
-    QSignalSpy disconnected(s.usb(), &Usb::emitUsbDisconnect);
+    SignalCounter disconnected(s.usb(), &Usb::emitUsbDisconnect);
     sim::Fault silent;
     silent.kind = sim::FaultKind::NoAnswer;
     s.keyboard->injectFault(silent);
@@ -250,7 +250,7 @@ void TestUsbTransport::unplugReleasesTheWaiterAndDisconnectsOnce()
 void TestUsbTransport::answersAreNeverAnnouncedAsUnsolicited()
 {
     SimLink s;
-    QSignalSpy unsolicited(s.usb(), &Usb::emitRecvCmd);
+    SignalCounter unsolicited(s.usb(), &Usb::emitRecvCmd);
     for (int i = 0; i < 20; ++i)
         QCOMPARE(s.device()->getNKey(), WK_SUCCESS);
     QTest::qWait(50);

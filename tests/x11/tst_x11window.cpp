@@ -46,7 +46,7 @@ private Q_SLOTS:
                  QStringLiteral("Lumory"));
         const QString geometry =
             run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), id});
-        QVERIFY2(geometry.contains(QStringLiteral("Geometry: 1180x780")), qPrintable(geometry));
+        QVERIFY2(geometry.contains(QStringLiteral("Geometry: 1180x800")), qPrintable(geometry));
         QVERIFY(QFile::exists(install.todaysLog()));
 
         lumory->terminate();
