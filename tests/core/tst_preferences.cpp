@@ -14,18 +14,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 const QByteArray kLine = "/usr/local/Lumory/Lumory /background &";
 } // namespace
@@ -46,9 +34,9 @@ private Q_SLOTS:
     void languageFileChoosesChinese()
     {
         TestSupport::ScratchAppDir dir;
-        writeAll(dir.configFile(QStringLiteral("Language.xml")),
-                 "<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
-                 "    <Language Language=\"0\"/>\n</COMMAND>\n");
+        QVERIFY(TestSupport::writeFile(dir.configFile(QStringLiteral("Language.xml")),
+                                       "<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
+                                       "    <Language Language=\"0\"/>\n</COMMAND>\n"));
         Language language;
         QCOMPARE(language.getLangType(), 0);
     }
@@ -56,7 +44,8 @@ private Q_SLOTS:
     void languageBrokenFileKeepsDefault()
     {
         TestSupport::ScratchAppDir dir;
-        writeAll(dir.configFile(QStringLiteral("Language.xml")), "<COMMAND><Language Lang");
+        QVERIFY(TestSupport::writeFile(dir.configFile(QStringLiteral("Language.xml")),
+                                       "<COMMAND><Language Lang"));
         Language language;
         QCOMPARE(language.getLangType(), 1);
     }
@@ -69,7 +58,8 @@ private Q_SLOTS:
         language.setLanguage(0);
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), 0);
-        const QByteArray written = readAll(dir.configFile(QStringLiteral("Language.xml")));
+        const QByteArray written =
+            TestSupport::readFile(dir.configFile(QStringLiteral("Language.xml")));
         QVERIFY(written.startsWith("<?xml version = \"1.0\" encoding = \"UTF-8\"?>"));
         QVERIFY(written.contains("<COMMAND>"));
         QVERIFY(written.contains("<Language Language=\"0\"/>"));
@@ -90,7 +80,7 @@ private Q_SLOTS:
         data.layoutWin = true;
         QCOMPARE(data.write(path), 0);
 
-        const QByteArray text = readAll(path);
+        const QByteArray text = TestSupport::readFile(path);
         QVERIFY(text.startsWith("<?xml version = '1.0' encoding = 'UTF-8'?>"));
         const int setting = text.indexOf("<setting auto_start=\"1\"/>");
         const int layout =
@@ -118,8 +108,9 @@ private Q_SLOTS:
 
         // Unknown elements are skipped; numbers other than 0 mean true.
         const QString path = dir.path() + QStringLiteral("/menutree.xml");
-        writeAll(path, "<COMMAND><other x='1'/><layout_version MacOS='7' Windows='0'/>"
-                       "<setting auto_start='0'/></COMMAND>");
+        QVERIFY(TestSupport::writeFile(
+            path, "<COMMAND><other x='1'/><layout_version MacOS='7' Windows='0'/>"
+                  "<setting auto_start='0'/></COMMAND>"));
         QVERIFY(data.read(path));
         QVERIFY(data.layoutMac);
         QVERIFY(!data.autoStart);
@@ -147,22 +138,22 @@ private Q_SLOTS:
     void profileEnableTwiceThenDisable()
     {
         TestSupport::ScopedHome home;
-        writeAll(home.profile(), "a=1\nb=2\n");
+        QVERIFY(TestSupport::writeFile(home.profile(), "a=1\nb=2\n"));
         QFile::setPermissions(home.profile(), QFile::ReadOwner | QFile::WriteOwner);
         QVERIFY(AutoStart::apply(true));
         QVERIFY(AutoStart::apply(true));
-        QCOMPARE(readAll(home.profile()), QByteArray("a=1\nb=2\n") + kLine + "\n");
+        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("a=1\nb=2\n") + kLine + "\n");
         struct stat st;
         QCOMPARE(::stat(QFile::encodeName(home.profile()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
         QVERIFY(AutoStart::apply(false));
-        QCOMPARE(readAll(home.profile()), QByteArray("a=1\nb=2\n"));
+        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("a=1\nb=2\n"));
     }
 
     void profileUntouchedWhenNothingChanges()
     {
         TestSupport::ScopedHome home;
-        writeAll(home.profile(), "no newline at end");
+        QVERIFY(TestSupport::writeFile(home.profile(), "no newline at end"));
         const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
         QFile f(home.profile());
         QVERIFY(f.open(QIODevice::ReadWrite));
@@ -175,7 +166,7 @@ private Q_SLOTS:
         }();
 
         QVERIFY(AutoStart::apply(false));
-        QCOMPARE(readAll(home.profile()), QByteArray("no newline at end"));
+        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("no newline at end"));
         QCOMPARE(QFileInfo(home.profile()).lastModified(), old);
         struct stat st;
         ::stat(QFile::encodeName(home.profile()).constData(), &st);
@@ -186,36 +177,36 @@ private Q_SLOTS:
         QVERIFY(AutoStart::apply(false));
         QVERIFY(!QFile::exists(home.profile()));
         QVERIFY(AutoStart::apply(true));
-        QCOMPARE(readAll(home.profile()), kLine + "\n");
+        QCOMPARE(TestSupport::readFile(home.profile()), kLine + "\n");
     }
 
     void profileSymlinkIsFollowed()
     {
         TestSupport::ScopedHome home;
         const QString real = home.path() + QStringLiteral("/dotfiles-profile");
-        writeAll(real, "x=1\n");
+        QVERIFY(TestSupport::writeFile(real, "x=1\n"));
         QVERIFY(QFile::link(real, home.profile()));
         QVERIFY(AutoStart::apply(true));
         QVERIFY(QFileInfo(home.profile()).isSymLink());
-        QCOMPARE(readAll(real), QByteArray("x=1\n") + kLine + "\n");
+        QCOMPARE(TestSupport::readFile(real), QByteArray("x=1\n") + kLine + "\n");
     }
 
     void profileThatCannotBeWrittenIsKept()
     {
         TestSupport::ScopedHome home;
         if (::geteuid() != 0) {
-            writeAll(home.profile(), "keep=me\n");
+            QVERIFY(TestSupport::writeFile(home.profile(), "keep=me\n"));
             QFile::setPermissions(home.profile(), QFile::ReadOwner);
             QVERIFY(!AutoStart::apply(true));
-            QCOMPARE(readAll(home.profile()), QByteArray("keep=me\n"));
+            QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("keep=me\n"));
         }
         // A profile that lives where nothing can be created beside it (also
         // holds for root): the original content stays.
         QVERIFY(QFile::link(QStringLiteral("/proc/version"),
                             home.path() + QStringLiteral("/.profile2")));
-        const QByteArray before = readAll(QStringLiteral("/proc/version"));
+        const QByteArray before = TestSupport::readFile(QStringLiteral("/proc/version"));
         QVERIFY(!AutoStart::apply(true, home.path() + QStringLiteral("/.profile2")));
-        QCOMPARE(readAll(QStringLiteral("/proc/version")), before);
+        QCOMPARE(TestSupport::readFile(QStringLiteral("/proc/version")), before);
     }
 };
 

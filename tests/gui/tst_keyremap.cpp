@@ -20,15 +20,6 @@ using sim::Personality;
 using TestSupport::SessionFixture;
 
 namespace {
-QList<QByteArray> framesOf(sim::SimKeyboard *kb, uint8_t cmd, uint8_t sub)
-{
-    QList<QByteArray> found;
-    for (const QByteArray &frame : kb->receivedFrames()) {
-        if (uint8_t(frame[0]) == cmd && uint8_t(frame[1]) == sub)
-            found << frame;
-    }
-    return found;
-}
 
 KeyBtn *paletteKey(KeyLayout *layout, uint16_t type, uint16_t stype, uint16_t code)
 {
@@ -119,7 +110,7 @@ private Q_SLOTS:
         QVERIFY(b);
         l.kb->clearReceivedFrames();
         click(b);
-        const QList<QByteArray> writes = framesOf(l.kb, 0x20, 0x11);
+        const QList<QByteArray> writes = TestSupport::framesOf(l.kb, 0x20, 0x11);
         QCOMPARE(writes.size(), 1);
         const QByteArray w = writes.first();
         QCOMPARE(int(uint8_t(w[2]) | uint8_t(w[3]) << 8), 8); // 4 + one record
@@ -339,7 +330,7 @@ private Q_SLOTS:
         // Without a selected board key a palette click writes nothing.
         l.kb->clearReceivedFrames();
         click(usageKey(l.layout, 0x04));
-        QVERIFY(framesOf(l.kb, 0x20, 0x11).isEmpty());
+        QVERIFY(TestSupport::framesOf(l.kb, 0x20, 0x11).isEmpty());
     }
 };
 

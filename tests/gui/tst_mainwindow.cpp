@@ -11,18 +11,13 @@
 #include <QtTest>
 
 namespace {
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 void enableAutoStart(const TestSupport::ScratchAppDir &dir)
 {
-    writeAll(dir.configFile(QStringLiteral("menutree.xml")),
-             "<COMMAND><setting auto_start='1'/>"
-             "<layout_version MacOS='0' Windows='0' Automatic='1'/></COMMAND>");
+    QVERIFY(
+        TestSupport::writeFile(dir.configFile(QStringLiteral("menutree.xml")),
+                               "<COMMAND><setting auto_start='1'/>"
+                               "<layout_version MacOS='0' Windows='0' Automatic='1'/></COMMAND>"));
 }
 
 QString todaysLog(const TestSupport::ScratchAppDir &dir)

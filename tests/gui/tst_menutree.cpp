@@ -12,18 +12,6 @@
 #include <QtTest>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
 
 QStringList menuTexts(QMenu *menu)
 {
@@ -64,29 +52,30 @@ private Q_SLOTS:
         QVERIFY(!menu.macAction()->isChecked());
         QVERIFY(!menu.autoAction()->isChecked());
         QCOMPARE(win.count(), 1);
-        QVERIFY(readAll(file).contains("MacOS=\"0\" Windows=\"1\" Automatic=\"0\""));
+        QVERIFY(TestSupport::readFile(file).contains("MacOS=\"0\" Windows=\"1\" Automatic=\"0\""));
 
         // Unchecking the checked entry puts the mark back and writes nothing.
-        writeAll(file, "sentinel");
+        QVERIFY(TestSupport::writeFile(file, "sentinel"));
         menu.winAction()->trigger();
         QVERIFY(menu.winAction()->isChecked());
         QCOMPARE(win.count(), 1);
-        QCOMPARE(readAll(file), QByteArray("sentinel"));
+        QCOMPARE(TestSupport::readFile(file), QByteArray("sentinel"));
 
         menu.macAction()->trigger();
         QVERIFY(menu.macAction()->isChecked() && !menu.winAction()->isChecked());
         QCOMPARE(mac.count(), 1);
         QCOMPARE(autoSpy.count(), 0);
-        QVERIFY(readAll(file).contains("MacOS=\"1\" Windows=\"0\" Automatic=\"0\""));
+        QVERIFY(TestSupport::readFile(file).contains("MacOS=\"1\" Windows=\"0\" Automatic=\"0\""));
     }
 
     void initLayoutVersionEmitsOnlyTheFirstChecked()
     {
         TestSupport::ScratchAppDir dir;
         TestSupport::ScopedHome home;
-        writeAll(dir.configFile(QStringLiteral("menutree.xml")),
-                 "<COMMAND><setting auto_start='0'/>"
-                 "<layout_version MacOS='0' Windows='1' Automatic='1'/></COMMAND>");
+        QVERIFY(TestSupport::writeFile(
+            dir.configFile(QStringLiteral("menutree.xml")),
+            "<COMMAND><setting auto_start='0'/>"
+            "<layout_version MacOS='0' Windows='1' Automatic='1'/></COMMAND>"));
         Language language;
         MenuTree menu(nullptr);
         QSignalSpy mac(&menu, &MenuTree::emitLayoutVersionMac);
@@ -102,8 +91,8 @@ private Q_SLOTS:
     {
         TestSupport::ScratchAppDir dir;
         TestSupport::ScopedHome home;
-        writeAll(dir.configFile(QStringLiteral("Language.xml")),
-                 "<COMMAND><Language Language=\"0\"/></COMMAND>");
+        QVERIFY(TestSupport::writeFile(dir.configFile(QStringLiteral("Language.xml")),
+                                       "<COMMAND><Language Language=\"0\"/></COMMAND>"));
         Language language;
         MenuTree menu(nullptr);
         QVERIFY(menu.chineseAction()->isChecked());
@@ -129,7 +118,7 @@ private Q_SLOTS:
         QCOMPARE(menu.aboutAction()->text(), QStringLiteral("About Lumory"));
         QCOMPARE(menu.deviceMenu()->title(), QStringLiteral("USB Device"));
         QCOMPARE(menuTexts(menu.deviceMenu()), QStringList{QStringLiteral("Device 1")});
-        QVERIFY(readAll(dir.configFile(QStringLiteral("Language.xml")))
+        QVERIFY(TestSupport::readFile(dir.configFile(QStringLiteral("Language.xml")))
                     .contains("<Language Language=\"1\"/>"));
 
         // Main menu order.
@@ -146,24 +135,24 @@ private Q_SLOTS:
     {
         TestSupport::ScratchAppDir dir;
         TestSupport::ScopedHome home;
-        writeAll(home.profile(), "export A=1\n");
+        QVERIFY(TestSupport::writeFile(home.profile(), "export A=1\n"));
         Language language;
         MenuTree menu(nullptr);
         QVERIFY(!menu.isAutoStart());
         menu.powerBootAction()->trigger();
         QVERIFY(menu.isAutoStart());
-        QCOMPARE(readAll(home.profile()),
+        QCOMPARE(TestSupport::readFile(home.profile()),
                  QByteArray("export A=1\n/usr/local/Lumory/Lumory /background &\n"));
-        QVERIFY(readAll(dir.configFile(QStringLiteral("menutree.xml")))
+        QVERIFY(TestSupport::readFile(dir.configFile(QStringLiteral("menutree.xml")))
                     .contains("<setting auto_start=\"1\"/>"));
 
         // A new menu reads the choice back and keeps exactly one line.
         MenuTree again(nullptr);
         QVERIFY(again.isAutoStart());
-        QCOMPARE(readAll(home.profile()),
+        QCOMPARE(TestSupport::readFile(home.profile()),
                  QByteArray("export A=1\n/usr/local/Lumory/Lumory /background &\n"));
         again.powerBootAction()->trigger();
-        QCOMPARE(readAll(home.profile()), QByteArray("export A=1\n"));
+        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("export A=1\n"));
     }
 
     void deviceNumbersAreReusedInOrder()

@@ -20,15 +20,6 @@ using TestSupport::SessionFixture;
 
 namespace {
 // Frames of one command the keyboard received.
-QList<QByteArray> framesOf(sim::SimKeyboard *kb, uint8_t cmd, uint8_t sub)
-{
-    QList<QByteArray> found;
-    for (const QByteArray &frame : kb->receivedFrames()) {
-        if (uint8_t(frame[0]) == cmd && uint8_t(frame[1]) == sub)
-            found << frame;
-    }
-    return found;
-}
 
 uint32_t le32(const QByteArray &frame, int at)
 {
@@ -85,7 +76,7 @@ private Q_SLOTS:
         page->sleepCheckBox()->click();
         QCOMPARE(kb->sleepTime(), 0u);
         QVERIFY(!page->sleepSlider()->isEnabled());
-        const QList<QByteArray> writes = framesOf(kb, 0xB0, 0x21);
+        const QList<QByteArray> writes = TestSupport::framesOf(kb, 0xB0, 0x21);
         QCOMPARE(writes.size(), 2);
         QCOMPARE(le32(writes.at(0), 8), 25u * 60000u);
         QCOMPARE(le32(writes.at(1), 8), 0u);
@@ -123,12 +114,12 @@ private Q_SLOTS:
 
         kb->clearReceivedFrames();
         page->bluetoothNameButton()->click(); // empty: nothing sent
-        QVERIFY(framesOf(kb, 0xB0, 0x11).isEmpty());
+        QVERIFY(TestSupport::framesOf(kb, 0xB0, 0x11).isEmpty());
 
         QTest::keyClicks(page->bluetoothNameEdit(), QStringLiteral("My Keyboard 2024"));
         QCOMPARE(page->bluetoothNameEdit()->text(), QStringLiteral("My Keyboard "));
         page->bluetoothNameButton()->click();
-        const QList<QByteArray> sent = framesOf(kb, 0xB0, 0x11);
+        const QList<QByteArray> sent = TestSupport::framesOf(kb, 0xB0, 0x11);
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.first().mid(8, 12), QByteArray("My Keyboard "));
         QCOMPARE(kb->bluetoothName(), QByteArray("My Keyboard "));
@@ -165,12 +156,12 @@ private Q_SLOTS:
         QCOMPARE(question.title, QStringLiteral("Warning"));
         QCOMPARE(question.text, QStringLiteral(" Are you sure to restore factory Settings? "));
         QCOMPARE(question.customButtons, (QStringList{"Ok", "Cancel"}));
-        QVERIFY(framesOf(kb, 0x10, 0x60).isEmpty());
+        QVERIFY(TestSupport::framesOf(kb, 0x10, 0x60).isEmpty());
 
         // Ok: the keyboard resets and the program reads it again.
         f.dialogs.answers.enqueue(0);
         w->settingPage()->factoryResetButton()->click();
-        QCOMPARE(framesOf(kb, 0x10, 0x60).size(), 1);
+        QCOMPARE(TestSupport::framesOf(kb, 0x10, 0x60).size(), 1);
         QVERIFY(kb->sleepTime() != 5u * 60000u);
         QVERIFY(f.waitClosed(5000) || true);
         QVERIFY(f.waitLoaded());

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "main/apppaths.h"
+#include "simbus.h"
 
 #include <QDialog>
 #include <QDir>
@@ -45,6 +46,28 @@ bool copyTree(const QString &from, const QString &to)
         }
     }
     return true;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+QList<QByteArray> framesOf(sim::SimKeyboard *keyboard, uint8_t command, uint8_t subCommand)
+{
+    QList<QByteArray> found;
+    for (const QByteArray &frame : keyboard->receivedFrames()) {
+        if (uint8_t(frame.at(0)) == command && uint8_t(frame.at(1)) == subCommand)
+            found << frame;
+    }
+    return found;
 }
 
 QStringList readLines(const QString &path)

@@ -3,11 +3,17 @@
 #include "widget/dialogs.h"
 
 #include <QByteArray>
+
 #include <QList>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <cstdint>
+
+namespace sim {
+class SimKeyboard;
+}
 
 namespace TestSupport {
 
@@ -57,6 +63,14 @@ public:
     QQueue<QString> fileAnswers;
     int execResult = 0;
 };
+
+// Whole-file helpers for assertions and fixtures.
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &data);
+
+// The request frames of one command (command, sub-command) a simulated
+// keyboard received, in order.
+QList<QByteArray> framesOf(sim::SimKeyboard *keyboard, uint8_t command, uint8_t subCommand);
 
 // Copies a directory tree; false on the first failure.
 bool copyTree(const QString &from, const QString &to);
