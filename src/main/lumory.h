@@ -79,6 +79,7 @@ public Q_SLOTS:
     void nKeySlot(int mode);
     void updateSSSlot(int speedMs);
     void stateSlot(int type, int state);
+    void layoutEditorSlot();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

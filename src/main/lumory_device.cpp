@@ -4,10 +4,12 @@
 #include "main/lumory.h"
 
 #include "device/device.h"
+#include "main/apppaths.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
+#include "widget/buildingblock.h"
 #include "widget/data.h"
 #include "widget/dialogs.h"
 #include "widget/menutree.h"
@@ -103,6 +105,18 @@ void Lumory::createSettingPage(bool layoutEditor)
     connect(m_setting, &Setting::emitBluetoothName, this, &Lumory::BluetoothNameSlot);
     connect(m_setting, &Setting::emitSleepTime, this, &Lumory::SleepTimeSlot);
     connect(m_setting, &Setting::emitFactoryReset, this, &Lumory::FactoryResetSlot);
+    connect(m_setting, &Setting::emitLayoutEditor, this, &Lumory::layoutEditorSlot);
+}
+
+void Lumory::layoutEditorSlot()
+{
+    Device *device = m_session->device();
+    BoardInfo *board = m_session->currentBoard();
+    BuildingBlock editor(device ? device->kcCount() : 0, board ? board->KLER : 0,
+                         board ? board->KLEC : 0, m_language ? m_language->getLangType() : 1, this);
+    if (board && !board->file.isEmpty())
+        editor.loadLayout(AppPaths::configDir() + board->file);
+    Dialogs::exec(&editor);
 }
 
 void Lumory::setSettingInformation()

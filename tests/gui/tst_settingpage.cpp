@@ -4,6 +4,8 @@
 #include "main/devicesession.h"
 #include "sessionfixture.h"
 #include "setting/setting.h"
+#include "widget/buildingblock.h"
+#include "widget/keybtn.h"
 #include "widget/menutree.h"
 
 #include <QAction>
@@ -167,6 +169,31 @@ private Q_SLOTS:
         QVERIFY(f.waitLoaded());
         QCOMPARE(w->deviceSession()->device()->sleepTimeMs(), kb->sleepTime());
         QVERIFY(f.logMessages().contains(QStringLiteral("FactoryResetSlot ")));
+    }
+
+    void layoutEditorChecksALayout()
+    {
+        SessionFixture f;
+        f.bus.plug(Personality::DualMode);
+        Lumory *w = f.start();
+        QVERIFY(f.waitLoaded());
+        w->settingPage()->layoutEditorButton()->click();
+        QCOMPARE(f.dialogs.execDialogs, QStringList{QStringLiteral("buildingBlock")});
+
+        BuildingBlock editor(108, 6, 22, 1);
+        QVERIFY(editor.loadLayout(f.appDir.configFile(QStringLiteral("layout/K108.json"))));
+        QCOMPARE(editor.keys().size(), 108);
+        QVERIFY(editor.statusText().contains(QStringLiteral("matches this keyboard")));
+        QCOMPARE(editor.keys().first()->getName(), QStringLiteral("A0"));
+        BuildingBlock other(88, 0, 0, 1);
+        QVERIFY(other.loadLayout(f.appDir.configFile(QStringLiteral("layout/K108.json"))));
+        QVERIFY(other.statusText().contains(QStringLiteral("this keyboard has 88 keys!")));
+        QVERIFY(!other.loadLayout(f.appDir.configFile(QStringLiteral("layout/none.json"))));
+        QCOMPARE(other.keys().size(), 108); // the previous layout stays
+        // Opening goes through the file dialog seam.
+        f.dialogs.fileAnswers.enqueue(f.appDir.configFile(QStringLiteral("layout/C68.json")));
+        other.openButton()->click();
+        QCOMPARE(other.keys().size(), 68);
     }
 
     void chineseTexts()
