@@ -1,0 +1,200 @@
+// Device-link figures on the simulated keyboard at its default timing (1 ms
+// to the keyboard, 1 ms back). One line per figure: "name value unit".
+//
+//   rtt_*          one command exchange (getNKey), 1000 times back to back,
+//                  and 300 times after 1-20 ms of idle time (rtt_spaced_*)
+//   load_*         the whole loading sequence, run directly on a Device
+//   macro512_*     writing and reading a 512-frame macro, against the sum of
+//                  the pauses the transfer protocol prescribes
+
+#include "device/device.h"
+#include "device/hidbackend.h"
+#include "device/usb.h"
+#include "simbus.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+void figure(const char *name, double value, const char *unit)
+{
+    std::printf("%s %.3f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+// Transport with its receive loop on its own thread, and the model on this one.
+class Link
+{
+public:
+    explicit Link(sim::SimBus *bus)
+    {
+        HidBackend::setInstance(bus);
+        usb = new Usb(&condition, &mutex, &waiting);
+        usb->setDfuPID(sim::kSimVendorId, sim::kSimProductId, sim::kSimInterface);
+        opened = usb->open() == 0;
+        usb->moveToThread(&thread);
+        thread.start();
+        device = new Device(usb, &condition, &mutex, &waiting);
+        QObject::connect(usb, &Usb::emitRecvCmd, device, &Device::recvCmdSlot);
+        QMetaObject::invokeMethod(usb, &Usb::readSlot, Qt::QueuedConnection);
+    }
+    ~Link()
+    {
+        device->abortExchanges();
+        usb->quitReadWhile();
+        thread.quit();
+        thread.wait();
+        usb->close();
+        delete device;
+        delete usb;
+        HidBackend::setInstance(nullptr);
+    }
+
+    QWaitCondition condition;
+    QMutex mutex;
+    bool waiting = false;
+    QThread thread;
+    Usb *usb = nullptr;
+    Device *device = nullptr;
+    bool opened = false;
+};
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5));
+    return v[i];
+}
+
+int roundTrips()
+{
+    sim::SimBus bus; // default timing
+    bus.plug(sim::Personality::DualMode);
+    Link link(&bus);
+    if (!link.opened)
+        return 1;
+    const double floorMs = 2.0 * bus.reportLatencyUs() / 1000.0;
+    for (int i = 0; i < 20; ++i) // warm-up
+        link.device->getNKey();
+    std::vector<double> ms;
+    ms.reserve(1000);
+    QElapsedTimer clock;
+    int failures = 0;
+    for (int i = 0; i < 1000; ++i) {
+        clock.start();
+        if (link.device->getNKey() != WK_SUCCESS)
+            ++failures;
+        ms.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    // Commands with idle time between them (as when a user clicks), so that
+    // they find the receive loop anywhere in its read/pause cycle.
+    std::vector<double> spaced;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 300; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        QThread::usleep(1000 + (seed >> 8) % 19000);
+        clock.start();
+        if (link.device->getNKey() != WK_SUCCESS)
+            ++failures;
+        spaced.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    figure("rtt_median_ms", percentile(ms, 0.5), "ms");
+    figure("rtt_p99_ms", percentile(ms, 0.99), "ms");
+    figure("rtt_max_ms", percentile(ms, 1.0), "ms");
+    figure("rtt_spaced_median_ms", percentile(spaced, 0.5), "ms");
+    figure("rtt_spaced_p99_ms", percentile(spaced, 0.99), "ms");
+    figure("rtt_floor_ms", floorMs, "ms");
+    figure("rtt_failures", failures, "count");
+    return failures ? 1 : 0;
+}
+
+int loading()
+{
+    sim::SimBus bus;
+    sim::SimKeyboard *kb = bus.plug(sim::Personality::DualMode);
+    Link link(&bus);
+    if (!link.opened)
+        return 1;
+    kb->clearReceivedFrames();
+    QElapsedTimer clock;
+    clock.start();
+    const uint32_t st = link.device->loadDevInfoSlot();
+    const double totalMs = clock.nsecsElapsed() / 1e6;
+    const int exchanges = kb->receivedFrames().size();
+    const double extraMs = totalMs - 1000.0; // the fixed pause after getDeviceInfo
+    figure("load_exchanges", exchanges, "count");
+    figure("load_total_ms", totalMs, "ms");
+    figure("load_extra_ms", extraMs, "ms");
+    figure("load_extra_per_exchange_ms", exchanges ? extraMs / exchanges : 0.0, "ms");
+    return st == WK_SUCCESS ? 0 : 1;
+}
+
+int macroTransfers()
+{
+    sim::SimBus bus;
+    bus.plug(sim::Personality::DualMode);
+    Link link(&bus);
+    if (!link.opened)
+        return 1;
+    Device *d = link.device;
+    if (d->getKMInfo() != WK_SUCCESS || d->getAllMacroHead() != WK_SUCCESS)
+        return 1;
+    std::vector<mframe_t> frames(512);
+    for (int i = 0; i < 512; ++i) {
+        frames[size_t(i)] = mframe_t{};
+        frames[size_t(i)].setTs(uint16_t(i));
+        frames[size_t(i)].keys[0] = uint8_t(4 + i % 26);
+    }
+    const int rounds = 512 / 5;
+    const double writeFloor = (rounds * wk::kMacroWritePauseMs + wk::kMacroCommitPauseMs) / 1000.0;
+    const double readFloor = rounds * wk::kMacroReadPauseMs / 1000.0;
+
+    QElapsedTimer clock;
+    clock.start();
+    const uint32_t w = d->writeMacro(3, 512, frames.data());
+    const double writeS = clock.nsecsElapsed() / 1e9;
+    clock.start();
+    const uint32_t r = d->readMacro(3);
+    const double readS = clock.nsecsElapsed() / 1e9;
+    const bool same =
+        d->macroFramesHeld() == 512 && std::equal(frames.begin(), frames.end(), d->macroFrames(),
+                                                  [](const mframe_t &a, const mframe_t &b) {
+                                                      return std::memcmp(&a, &b, sizeof a) == 0;
+                                                  });
+    figure("macro512_write_s", writeS, "s");
+    figure("macro512_write_floor_s", writeFloor, "s");
+    figure("macro512_write_over_floor_pct", 100.0 * (writeS / writeFloor - 1.0), "%");
+    figure("macro512_read_s", readS, "s");
+    figure("macro512_read_floor_s", readFloor, "s");
+    figure("macro512_read_over_floor_pct", 100.0 * (readS / readFloor - 1.0), "%");
+    return (w == WK_SUCCESS && r == WK_SUCCESS && same) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quietMessages);
+    int failed = 0;
+    failed += roundTrips();
+    failed += loading();
+    failed += macroTransfers();
+    if (failed)
+        std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
+    return failed ? 1 : 0;
+}
