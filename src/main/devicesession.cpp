@@ -80,9 +80,22 @@ QList<UsbData> DeviceSession::getUSBList(unsigned short vendorId, unsigned short
     return list;
 }
 
+bool DeviceSession::hasIdentifiers() const
+{
+    // Without identifiers every HID device of the machine would match.
+    if (m_catalogue && (m_catalogue->vid() != 0 || m_catalogue->pid() != 0))
+        return true;
+    static bool logged = false;
+    if (!logged) {
+        qWarning() << "config.xml names no keyboard (vid/pid 0): not looking for keyboards";
+        logged = true;
+    }
+    return false;
+}
+
 void DeviceSession::scanDeviceSlot()
 {
-    if (!m_catalogue)
+    if (!hasIdentifiers())
         return;
     if (isHaveDevice(m_catalogue->vid(), m_catalogue->pid()) &&
         !m_menuTree->getUsbData().isEmpty()) {
@@ -99,7 +112,7 @@ void DeviceSession::scanDeviceSlot()
 
 void DeviceSession::MultiscanDeviceSlot()
 {
-    if (!m_catalogue)
+    if (!hasIdentifiers())
         return;
     const QList<UsbData> present =
         getUSBList(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface());

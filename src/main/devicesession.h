@@ -109,7 +109,7 @@ Q_SIGNALS:
     void keyFunctionNotify(int byte0, int byte1);
 
 private:
-    void openPath(const QString &path);
+    bool hasIdentifiers() const;
 
     Data *m_catalogue = nullptr;
     const QVector<BoardInfo *> *m_boards = nullptr;

@@ -299,6 +299,19 @@ private Q_SLOTS:
         QCOMPARE(keyMap.at(1).at(0).toInt(), 1);
     }
 
+    void catalogueWithoutIdentifiersScansNothing()
+    {
+        SessionFixture f;
+        QVERIFY(TestSupport::writeFile(f.appDir.configFile(QStringLiteral("config.xml")),
+                                       "<c><tools_info><usb vid='0' pid='0' iface='1'/>"
+                                       "</tools_info></c>"));
+        f.bus.plug(Personality::DualMode);
+        Lumory *w = f.start();
+        QTest::qWait(1500);
+        QVERIFY(f.deviceEntries().isEmpty());
+        QVERIFY(!w->deviceSession()->usb());
+    }
+
     void dfuKeyboardLeadsToTheSettingsPage()
     {
         SessionFixture f;
