@@ -127,6 +127,21 @@ private Q_SLOTS:
         QVERIFY(target->isSelect()); // stays selected for the next try
     }
 
+    void remapSurvivesReplugging()
+    {
+        Loaded l;
+        QVERIFY(load(l));
+        click(l.layout->dynamicKeys().at(30));
+        click(usageKey(l.layout, 0x46)); // Print Screen
+        l.f.bus.unplug(l.kb);
+        QVERIFY(l.f.waitClosed());
+        QVERIFY(l.layout->dynamicKeys().isEmpty());
+        l.kb = l.f.bus.plug(Personality::DualMode, 0);
+        QVERIFY(l.f.waitLoaded());
+        QTRY_VERIFY(!l.layout->dynamicKeys().isEmpty());
+        QCOMPARE(l.layout->dynamicKeys().at(30)->getCode(), uint16_t(0x46));
+    }
+
     void lockKeyTogglesOnlyTheLockBit()
     {
         Loaded l;
