@@ -176,27 +176,29 @@ Keyboard::Outcome Keyboard::handleDevice(const Frame &req, Frame &ans)
     return Outcome::Answer;
 }
 
-Keyboard::Outcome Keyboard::handleKeyCodes(const Frame &req, Frame &ans)
+// Key codes (0x20) and key colours (0x30) share one shape: info, current
+// map, select map, read a range, write a range of 4-byte entries per key.
+Keyboard::Outcome Keyboard::handleKeyMaps(const Frame &req, Frame &ans,
+                                          std::vector<QByteArray> &maps, int &current)
 {
-    KeyboardState &s = *m_state;
     switch (req[1]) {
     case 0x00:
-        ans[8] = uint8_t(s.keyMaps.size());
+        ans[8] = uint8_t(maps.size());
         ans[9] = uint8_t(m_traits.keyCount);
         setLength(ans, 2);
         break;
     case 0x01:
-        ans[8] = uint8_t(s.curKeyMap);
+        ans[8] = uint8_t(current);
         setLength(ans, 1);
         break;
     case 0x02:
-        setCurrent(req, ans, s.curKeyMap, s.keyMaps.size());
+        setCurrent(req, ans, current, maps.size());
         break;
     case 0x10:
-        rangeGet(req, ans, s.keyMaps, m_traits.keyCount, 4);
+        rangeGet(req, ans, maps, m_traits.keyCount, 4);
         break;
     case 0x11:
-        rangeSet(req, ans, s.keyMaps, m_traits.keyCount, 4);
+        rangeSet(req, ans, maps, m_traits.keyCount, 4);
         break;
     default:
         setStatus(ans, kSimStatusUnknownCommand);
@@ -205,37 +207,18 @@ Keyboard::Outcome Keyboard::handleKeyCodes(const Frame &req, Frame &ans)
     return Outcome::Answer;
 }
 
+Keyboard::Outcome Keyboard::handleKeyCodes(const Frame &req, Frame &ans)
+{
+    return handleKeyMaps(req, ans, m_state->keyMaps, m_state->curKeyMap);
+}
+
 Keyboard::Outcome Keyboard::handleColours(const Frame &req, Frame &ans)
 {
     if (!m_traits.lighting) {
         errorFrame(req, ans);
         return Outcome::Answer;
     }
-    KeyboardState &s = *m_state;
-    switch (req[1]) {
-    case 0x00:
-        ans[8] = uint8_t(s.colourMaps.size());
-        ans[9] = uint8_t(m_traits.keyCount);
-        setLength(ans, 2);
-        break;
-    case 0x01:
-        ans[8] = uint8_t(s.curColourMap);
-        setLength(ans, 1);
-        break;
-    case 0x02:
-        setCurrent(req, ans, s.curColourMap, s.colourMaps.size());
-        break;
-    case 0x10:
-        rangeGet(req, ans, s.colourMaps, m_traits.keyCount, 4);
-        break;
-    case 0x11:
-        rangeSet(req, ans, s.colourMaps, m_traits.keyCount, 4);
-        break;
-    default:
-        setStatus(ans, kSimStatusUnknownCommand);
-        break;
-    }
-    return Outcome::Answer;
+    return handleKeyMaps(req, ans, m_state->colourMaps, m_state->curColourMap);
 }
 
 Keyboard::Outcome Keyboard::handleLighting(const Frame &req, Frame &ans)

@@ -235,7 +235,9 @@ private:
     // Command handlers (simcommands.cpp, simmacro.cpp, simloader.cpp). `req` is the
     // request frame, `ans` a zeroed answer frame with the echo already filled in.
     Outcome dispatch(const Frame &req, Frame &ans);
-    Outcome handleDevice(const Frame &req, Frame &ans);       // 0x10
+    Outcome handleDevice(const Frame &req, Frame &ans); // 0x10
+    Outcome handleKeyMaps(const Frame &req, Frame &ans, std::vector<QByteArray> &maps,
+                          int &current);
     Outcome handleKeyCodes(const Frame &req, Frame &ans);     // 0x20
     Outcome handleColours(const Frame &req, Frame &ans);      // 0x30
     Outcome handleKeyFunctions(const Frame &req, Frame &ans); // 0x40
