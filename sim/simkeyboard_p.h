@@ -40,7 +40,9 @@ struct Traits
     uint16_t hardwareVersion = 0;
     const char *productName = "";
     const char *releaseDate = "";        // 16 digits
-    const uint16_t *keyUsages = nullptr; // keyCount HID keyboard usages of the base map
+    // keyCount keys of the base map: HID keyboard usages, or consumer usages
+    // with bit 0x8000 set (media keys; see keyEntry in simdefaults.cpp).
+    const uint16_t *keyUsages = nullptr;
 };
 
 const Traits &traitsOf(Personality personality);
