@@ -1,6 +1,7 @@
 #include "main/devicesession.h"
 
 #include "Update/overallvariate.h"
+#include "device/checkusb.h"
 #include "device/device.h"
 #include "device/hidbackend.h"
 #include "device/protocol.h"
@@ -22,10 +23,6 @@ constexpr uint16_t kDfuProductId = 0xA316;
 // A notification payload never extends past the 64-byte frame.
 constexpr int kMaxPayload = 56;
 
-QString versionXYZ(uint16_t v)
-{
-    return QStringLiteral("%1.%2.%3").arg(v / 100).arg((v % 100) / 10).arg(v % 10);
-}
 } // namespace
 
 DeviceSession::DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards,
@@ -60,7 +57,7 @@ QString DeviceSession::productName() const
 
 bool DeviceSession::isHaveDevice(unsigned short vendorId, unsigned short productId) const
 {
-    return !HidBackend::instance()->enumerate(vendorId, productId).isEmpty();
+    return CheckUSB::isHaveDevice(vendorId, productId);
 }
 
 QList<UsbData> DeviceSession::getUSBList(unsigned short vendorId, unsigned short productId,
@@ -288,8 +285,8 @@ void DeviceSession::finishLoadDeviceSlot()
 
     qDebug() << "Keyboard load finished " << m_openTime.elapsed();
     if (m_updateState) {
-        m_updateState->setDeviceOnline(productName(), versionXYZ(m_device->fwVersion()),
-                                       versionXYZ(m_device->hwVersion()));
+        m_updateState->setDeviceOnline(productName(), Data::versionString(m_device->fwVersion()),
+                                       Data::versionString(m_device->hwVersion()));
     }
     Q_EMIT loadFinished();
     if (!m_deviceListTimer->isActive())

@@ -16,24 +16,11 @@
 #include <cstring>
 
 namespace {
-constexpr int kSpacing = 2;
 constexpr uint16_t kLockCode = 0xF0;
 
 bool isLockKey(const KeyBtn *key)
 {
     return key->getType() == 0 && key->getStype() == 0 && key->getCode() == kLockCode;
-}
-
-// Largest x + w and y + h over a set of keys, in layout units.
-QSizeF extent(const QVector<KeyDesc> &keys)
-{
-    double right = 0;
-    double bottom = 0;
-    for (const KeyDesc &k : keys) {
-        right = std::max(right, k.x + k.w);
-        bottom = std::max(bottom, k.y + k.h);
-    }
-    return QSizeF(right, bottom);
 }
 
 const char kGlobuleSelected[] =
@@ -117,16 +104,17 @@ void KeyLayout::drawStaticLayout(QVector<KeyBtn *> *keys)
 {
     const double u = m_data->staticW();
     const double v = m_data->staticH();
-    const QSizeF units = extent(m_staticDescs);
-    const QSize content(static_cast<int>(units.width() * u), static_cast<int>(units.height() * v));
+    const int s = Data::keySpacing();
+    const LayoutExtent units = layoutExtent(m_staticDescs);
+    const QSize content(static_cast<int>(units.right * u), static_cast<int>(units.bottom * v));
     m_paletteContent->setMinimumSize(content);
     m_paletteContent->resize(content);
     m_paletteScroll->setFixedWidth(content.width() + 1 + 10);
     for (KeyBtn *key : *keys) {
         const QRectF r = key->mainRect();
         key->setGeometry(static_cast<int>(u * r.x()), static_cast<int>(v * r.y()),
-                         static_cast<int>(u * r.width() - kSpacing + 1),
-                         static_cast<int>(v * r.height() - kSpacing + 1));
+                         static_cast<int>(u * r.width() - s + 1),
+                         static_cast<int>(v * r.height() - s + 1));
         connect(key, &KeyBtn::emitKeyCodeSignal, this, &KeyLayout::keyCodeSlot,
                 Qt::UniqueConnection);
         connect(key, &KeyBtn::emitClickKeyBtnSignal, this, &KeyLayout::clickKeyBtnStaticSlot,
@@ -231,7 +219,7 @@ void KeyLayout::drawDynamicLayout(int boardIndex)
         layout->setContentsMargins(0, static_cast<int>(board->y), 0, 0);
     for (int i = 0; i < m_vDynamicKeyBtn.size(); ++i) {
         KeyBtn *key = m_vDynamicKeyBtn.at(i);
-        key->setGeometry(key->pixelGeometry(u, v, kSpacing));
+        key->setGeometry(key->pixelGeometry(u, v, Data::keySpacing()));
         key->initPolygonSize(static_cast<int>(u), static_cast<int>(v));
         key->setVectorID(i);
     }
@@ -391,8 +379,7 @@ void KeyLayout::deleteDynamicKeybtn()
         return;
     qDebug() << "Delete dynamic keybtn operater keybtn.....";
     // The palette selection survives; only the board goes.
-    if (m_pkeyBtn)
-        m_pkeyBtn = nullptr;
+    m_pkeyBtn = nullptr;
     m_prevKeyBtn = nullptr;
     qDebug() << "Delete dynamic keybtn all.......";
     qDeleteAll(m_vDynamicKeyBtn);

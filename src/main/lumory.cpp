@@ -54,7 +54,6 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     initLumoryResources();
     m_stopwatch.start();
     m_initLock = false;
-    m_appDir = AppPaths::appDir();
 
     // 2. Widgets.
     setupUi();
@@ -227,6 +226,11 @@ void Lumory::labelPageClickSlot(const QString &pageName)
         qDebug().noquote() << "page switch refused while loading:" << pageName;
         return;
     }
+    showPage(pageName);
+}
+
+void Lumory::showPage(const QString &pageName)
+{
     for (int i = 0; i < m_pageStack->count(); ++i) {
         if (m_pageStack->widget(i)->objectName() == pageName) {
             m_pageStack->setCurrentIndex(i);
@@ -236,7 +240,8 @@ void Lumory::labelPageClickSlot(const QString &pageName)
     // The drawn keyboard belongs to the key and colour pages.
     const bool keyPage = pageName == QLatin1String("staticLayout");
     m_boardArea->setVisible(keyPage || pageName == QLatin1String("Color"));
-    if (keyPage && m_keyLayout) {
+    // The board is built only once the keyboard's pages may act.
+    if (keyPage && m_keyLayout && m_initLock) {
         m_keyLayout->createDynamicKeybtn();
         m_keyLayout->setDynamicKeyUnsetCursor();
         m_keyLayout->KeyBtnToolTip(false);

@@ -110,9 +110,11 @@ private:
     void onDeviceClosing();
     void setTabsEnabled(bool enabled);
     QWidget *pageContainer(const QString &name) const;
+    // Shows a page and its tab, whatever the page-switch lock says.
+    void showPage(const QString &pageName);
+    void updateDisconnectedText();
 
     QString m_startMode;
-    QString m_appDir;
     bool m_initLock = false;
     bool m_quitting = false;
     int m_quitCountdown = 1;

@@ -27,9 +27,7 @@ constexpr int kMsPerMinute = 60000;
 // A 12- or 16-byte name record as shown: local 8-bit text without its first byte.
 QString shownName(const QByteArray &record)
 {
-    const QByteArray rest = record.mid(1);
-    const int end = rest.indexOf('\0');
-    return QString::fromLocal8Bit(end >= 0 ? rest.left(end) : rest);
+    return Data::productNameString(record.mid(1));
 }
 } // namespace
 
@@ -81,10 +79,7 @@ void Lumory::updateTabWidgetPage(BoardInfo *board)
         m_tabLabels.at(i)->setVisible(shown[i]);
     for (int i = 0; i < m_tabLabels.size(); ++i) {
         if (shown[i]) {
-            const bool lock = m_initLock;
-            m_initLock = true;
-            labelPageClickSlot(m_tabLabels.at(i)->pageName());
-            m_initLock = lock;
+            showPage(m_tabLabels.at(i)->pageName());
             break;
         }
     }
@@ -181,7 +176,7 @@ void Lumory::onDeviceClosing()
     qDebug() << "Delete macro item all.";
     m_disconnected->show();
     m_disconnectedText->show();
-    SetLanguage(m_language ? m_language->getLangType() : 1);
+    updateDisconnectedText();
     setTabsEnabled(true);
 }
 

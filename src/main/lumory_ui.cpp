@@ -21,7 +21,7 @@
 #include <QWindow>
 
 namespace {
-struct TabSpec
+struct TabDef
 {
     const char *english;
     const char *chinese;
@@ -29,7 +29,7 @@ struct TabSpec
     const char *page;
 };
 
-const TabSpec kTabs[] = {
+const TabDef kTabs[] = {
     {"KEY", "键值", "key", "staticLayout"},
     {"COLOR", "颜色", "color", "Color"},
     {"SHORTCUTS", "快捷键", "shortcuts", "Shortcuts"},
@@ -123,9 +123,9 @@ void Lumory::setupUi()
     m_pageStack = new QStackedWidget(frame);
     m_pageStack->setObjectName(QStringLiteral("pageStack"));
     layout->addWidget(m_pageStack, 1);
-    for (const TabSpec &spec : kTabs) {
+    for (const TabDef &tab : kTabs) {
         auto *page = new QWidget(m_pageStack);
-        page->setObjectName(QString::fromLatin1(spec.page));
+        page->setObjectName(QString::fromLatin1(tab.page));
         // A hidden page must not make the visible one larger.
         page->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
         m_pageStack->addWidget(page);
@@ -149,10 +149,10 @@ void Lumory::initTabWidget()
     auto *tabLayout = new QHBoxLayout(m_tabBar);
     tabLayout->setContentsMargins(40, 0, 40, 0);
     tabLayout->setSpacing(0);
-    for (const TabSpec &spec : kTabs) {
+    for (const TabDef &tab : kTabs) {
         auto *label =
-            new TabLabel(QString::fromLatin1(spec.key), QString::fromLatin1(spec.page), m_tabBar);
-        label->setTexts(QString::fromUtf8(spec.english), QString::fromUtf8(spec.chinese));
+            new TabLabel(QString::fromLatin1(tab.key), QString::fromLatin1(tab.page), m_tabBar);
+        label->setTexts(QString::fromUtf8(tab.english), QString::fromUtf8(tab.chinese));
         label->applyLanguage(m_language->getLangType());
         connect(label, &TabLabel::emitClicked, this, &Lumory::labelPageClickSlot);
         tabLayout->addStretch(1);
@@ -218,10 +218,7 @@ void Lumory::SetLanguage(int langType)
     const bool zh = langType == 0;
     for (TabLabel *label : qAsConst(m_tabLabels))
         label->applyLanguage(langType);
-    if (m_disconnectedText) {
-        m_disconnectedText->setText(zh ? QStringLiteral("请连接键盘")
-                                       : QStringLiteral("Connect a keyboard to begin"));
-    }
+    updateDisconnectedText();
     if (m_minimizeAction) {
         m_minimizeAction->setText(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
         m_restoreAction->setText(zh ? QStringLiteral("还原") : QStringLiteral("Restore"));
@@ -230,6 +227,15 @@ void Lumory::SetLanguage(int langType)
     m_menuButton->setToolTip(zh ? QStringLiteral("菜单") : QStringLiteral("Menu"));
     m_minButton->setToolTip(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
     m_closeButton->setToolTip(zh ? QStringLiteral("关闭") : QStringLiteral("Close"));
+}
+
+void Lumory::updateDisconnectedText()
+{
+    if (m_disconnectedText) {
+        const bool zh = m_language && m_language->getLangType() == 0;
+        m_disconnectedText->setText(zh ? QStringLiteral("请连接键盘")
+                                       : QStringLiteral("Connect a keyboard to begin"));
+    }
 }
 
 void Lumory::keyPressEvent(QKeyEvent *event)

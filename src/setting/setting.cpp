@@ -1,6 +1,7 @@
 #include "setting/setting.h"
 
 #include "setting/Language.h"
+#include "widget/data.h"
 #include "widget/dialogs.h"
 
 #include <QCheckBox>
@@ -62,10 +63,7 @@ void WheelSafeSlider::wheelEvent(QWheelEvent *event)
 
 QString Setting::versionText(uint16_t version)
 {
-    return QStringLiteral("V%1.%2.%3")
-        .arg(version / 100)
-        .arg((version % 100) / 10)
-        .arg(version % 10);
+    return QStringLiteral("V") + Data::versionString(version);
 }
 
 Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layoutEditor(layoutEditor)

@@ -109,6 +109,14 @@ QString Data::productNameString(const QByteArray &block)
     return QString::fromLocal8Bit(end >= 0 ? block.left(end) : block);
 }
 
+QString Data::versionString(uint16_t version)
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(version / 100)
+        .arg((version % 100) / 10)
+        .arg(version % 10);
+}
+
 BoardInfo *Data::findBoard(const QVector<BoardInfo *> &boards, const QByteArray &productName)
 {
     const QString name = productNameString(productName);

@@ -40,6 +40,8 @@ public:
     static BoardInfo *findBoard(const QVector<BoardInfo *> &boards, const QByteArray &productName);
     // The product name block as the catalogue compares it: up to the first NUL.
     static QString productNameString(const QByteArray &block);
+    // A firmware or hardware version as x.y.z: 123 is "1.2.3".
+    static QString versionString(uint16_t version);
 
     // Catalogue-wide values.
     uint16_t vid() const { return m_vid; }
