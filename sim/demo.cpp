@@ -72,8 +72,13 @@ SimBus *installDemoBus(int keyboardCount)
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!state.bus) {
         state.bus = std::make_unique<SimBus>();
+        // K108, T88 and C68 in turn, so that every layout of the catalogue
+        // (and the board without a colour page) can be seen.
+        static const Personality boards[] = {Personality::DualMode, Personality::UsbOnly,
+                                             Personality::NoLighting};
+        constexpr int kinds = int(sizeof boards / sizeof boards[0]);
         for (int i = 0; i < qBound(0, keyboardCount, kMaxDemoKeyboards); ++i)
-            state.bus->plug(Personality::DualMode, i);
+            state.bus->plug(boards[i % kinds], i / kinds);
     }
     HidBackend::setInstance(state.bus.get());
     return state.bus.get();

@@ -8,8 +8,10 @@ namespace sim {
 
 class SimBus;
 
-// Creates the process-wide demo bus with `keyboardCount` DualMode keyboards
-// (indexes 0, 1, ...), installs it with HidBackend::setInstance and returns it.
+// Creates the process-wide demo bus with `keyboardCount` keyboards, installs
+// it with HidBackend::setInstance and returns it. The boards take turns: K108
+// (DualMode), T88 (UsbOnly), C68 (NoLighting), then K108 again with the next
+// index, and so on.
 // The bus lives until uninstallDemoBus() or the end of the process. Calling it
 // again while a demo bus is installed returns the installed bus unchanged.
 SimBus *installDemoBus(int keyboardCount = 1);

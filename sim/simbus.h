@@ -27,7 +27,8 @@ enum class Personality
 {
     DualMode,   // USB + Bluetooth: several key/colour/mode maps, 32 lighting records,
                 // 32 key functions, 16 macro slots, Bluetooth name and sleep time
-    UsbOnly,    // no answer at all to group 0xB0
+    UsbOnly,    // no answer at all to group 0xB0; colour and mode writes are
+                // answered with the request echoed back, not with a status
     NoLighting, // answers the colour and lighting info queries with another byte 0
     BootLoader, // the USB boot loader (vendor 0x0416, product 0xA316)
 };

@@ -6,7 +6,8 @@
 // answers carry a 32-bit status at bytes 8-11 (kSimStatus* in simbus.h). Range
 // answers (get/set of key codes, colours and mode entries) echo map, first and
 // last key: a get at bytes 8, 9, 10 followed by the entries from byte 12, a set
-// at bytes 12, 13, 14 after the status. Requests whose length field does not
+// at bytes 12, 13, 14 after the status (the T88 answers colour and mode writes
+// with the request echoed back instead). Requests whose length field does not
 // fit the command are refused with kSimStatusBadLength.
 
 #include "simkeyboard_p.h"
@@ -87,6 +88,13 @@ void setCurrent(const Frame &req, Frame &ans, int &current, size_t count)
     }
     current = req[8];
     setStatus(ans, kSimStatusOk);
+}
+
+// A colour or mode write answered the way some firmware does: the request
+// frame comes back as it was sent (the write itself is carried out).
+void echoRequest(const Frame &req, Frame &ans)
+{
+    ans = req;
 }
 
 // What a keyboard without lighting answers to the groups 0x30 and 0x60.
@@ -218,7 +226,10 @@ Keyboard::Outcome Keyboard::handleColours(const Frame &req, Frame &ans)
         errorFrame(req, ans);
         return Outcome::Answer;
     }
-    return handleKeyMaps(req, ans, m_state->colourMaps, m_state->curColourMap);
+    const Outcome outcome = handleKeyMaps(req, ans, m_state->colourMaps, m_state->curColourMap);
+    if (m_traits.echoesLightingWrites && req[1] == 0x11)
+        echoRequest(req, ans);
+    return outcome;
 }
 
 Keyboard::Outcome Keyboard::handleLighting(const Frame &req, Frame &ans)
@@ -247,6 +258,8 @@ Keyboard::Outcome Keyboard::handleLighting(const Frame &req, Frame &ans)
         break;
     case 0x04:
         rangeSet(req, ans, s.modeMaps, m_traits.keyCount, 1);
+        if (m_traits.echoesLightingWrites)
+            echoRequest(req, ans);
         break;
     case 0x20: // byte 8 = number of la_t records, byte 9 = record size
         ans[8] = uint8_t(records);

@@ -111,6 +111,7 @@ Traits makeUsbOnly()
 {
     Traits t;
     t.bluetooth = false;
+    t.echoesLightingWrites = true;
     t.keyCount = 88;
     t.keyMaps = 4;
     t.colourMaps = 2;

@@ -28,6 +28,9 @@ struct Traits
     bool lighting = true;              // answers the groups 0x30 and 0x60
     bool bluetooth = true;             // answers the group 0xB0
     bool loader = false;               // the USB boot loader
+    // Answers colour and mode writes (0x30/0x11, 0x60/0x04) with the request
+    // echoed back instead of a status, so bytes 8-11 hold map, first, last, 0.
+    bool echoesLightingWrites = false;
     int keyCount = 0;
     int keyMaps = 0;
     int colourMaps = 0;
@@ -39,7 +42,7 @@ struct Traits
     uint16_t firmwareVersion = 0;
     uint16_t hardwareVersion = 0;
     const char *productName = "";
-    const char *releaseDate = "";        // 16 digits
+    const char *releaseDate = ""; // 16 digits
     // keyCount keys of the base map: HID keyboard usages, or consumer usages
     // with bit 0x8000 set (media keys; see keyEntry in simdefaults.cpp).
     const uint16_t *keyUsages = nullptr;

@@ -92,6 +92,8 @@ public:
     uint32_t getCurKRMID();
     uint32_t setCurKRMID(unsigned char krm);
     uint32_t getKR(unsigned char first, unsigned char last, unsigned char *dest);
+    // Writes keys first..last (at most 13). Only a failed write or a missing
+    // answer fails: the answer's bytes 8-11 are not a status on every keyboard.
     uint32_t setKR(unsigned char first, unsigned char last, const unsigned char *entries);
     uint32_t getCurKRM();
     // Colour of key `index` in the current colour map as 0xffRRGGBB (a QRgb;
@@ -129,6 +131,7 @@ public:
     uint32_t getCurLMMID();
     uint32_t setCurLMMID(unsigned char lmm);
     uint32_t getLM(unsigned char first, unsigned char last, unsigned char *dest);
+    // Writes entries first..last (at most 52); its answer is taken like setKR's.
     uint32_t setLM(unsigned char first, unsigned char last, const unsigned char *entries);
     uint32_t getCurLMM();
     uint32_t getLAInfo();

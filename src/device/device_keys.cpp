@@ -223,12 +223,15 @@ uint32_t Device::setKR(unsigned char first, unsigned char last, const unsigned c
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curkrm), first, last, 0};
     std::memcpy(payload + kRangeHeaderSize, entries, static_cast<size_t>(count) * 4);
+    // Keyboards do not agree on what this answer carries (a status, nothing,
+    // or the request echoed back), so only the exchange itself can fail.
     uint8_t a[kReportSize];
-    const uint32_t st = setExchange(CMD_KEYCOLOUR, SUB_SET_KR, payload,
-                                    static_cast<uint16_t>(kRangeHeaderSize + 4 * count), a);
-    if (st != WK_SUCCESS) {
-        qWarning("setKR %d-%d failed, error code = %x", first, last, st);
-        return st;
+    const uint32_t e =
+        exchange(CMD_KEYCOLOUR, SUB_SET_KR, payload,
+                 static_cast<uint16_t>(kRangeHeaderSize + 4 * count), 0, kLongWaitMs, a);
+    if (e != WK_SUCCESS) {
+        qWarning("setKR %d-%d failed, error code = %x", first, last, e);
+        return e;
     }
     std::memcpy(m_pKRs.get() + 4 * first, entries, static_cast<size_t>(count) * 4);
     return WK_SUCCESS;

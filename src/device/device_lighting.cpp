@@ -83,12 +83,13 @@ uint32_t Device::setLM(unsigned char first, unsigned char last, const unsigned c
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curlmm), first, last, 0};
     std::memcpy(payload + kRangeHeaderSize, entries, static_cast<size_t>(count));
+    // As with setKR, the answer's bytes 8-11 are not a status every keyboard fills.
     uint8_t a[kReportSize];
-    const uint32_t st = setExchange(CMD_LIGHTING, SUB_SET_LM, payload,
-                                    static_cast<uint16_t>(kRangeHeaderSize + count), a);
-    if (st != WK_SUCCESS) {
-        qWarning("setLM %d-%d failed, error code = %x", first, last, st);
-        return st;
+    const uint32_t e = exchange(CMD_LIGHTING, SUB_SET_LM, payload,
+                                static_cast<uint16_t>(kRangeHeaderSize + count), 0, kLongWaitMs, a);
+    if (e != WK_SUCCESS) {
+        qWarning("setLM %d-%d failed, error code = %x", first, last, e);
+        return e;
     }
     std::memcpy(m_pLMs.get() + first, entries, static_cast<size_t>(count));
     return WK_SUCCESS;

@@ -143,14 +143,16 @@ void MenuTree::SetLanguage(int type)
     m_english->setChecked(!zh);
     for (auto it = m_usbData.cbegin(); it != m_usbData.cend(); ++it) {
         if (it->action)
-            it->action->setText(deviceText(it.key()));
+            it->action->setText(deviceText(it.key(), it->product));
     }
 }
 
-QString MenuTree::deviceText(int number) const
+QString MenuTree::deviceText(int number, const QString &product) const
 {
-    return (langType() == 0 ? QStringLiteral("设备") : QStringLiteral("Device ")) +
-           QString::number(number);
+    // "Device 2 · Lumory T88": the product string tells two keyboards apart.
+    const QString text = (langType() == 0 ? QStringLiteral("设备") : QStringLiteral("Device ")) +
+                         QString::number(number);
+    return product.isEmpty() ? text : text + QStringLiteral(" · ") + product;
 }
 
 void MenuTree::initLayoutVersion()
@@ -293,7 +295,7 @@ int MenuTree::getDefault() const
 void MenuTree::addDeviceAction(UsbData data)
 {
     const int number = getDefault();
-    auto *action = new QAction(deviceText(number), m_deviceMenu);
+    auto *action = new QAction(deviceText(number, data.product), m_deviceMenu);
     action->setCheckable(true);
     data.action = action;
     data.number = number;

@@ -81,7 +81,7 @@ Q_SIGNALS:
 private:
     void buildMenus();
     void layoutChosen(QAction *chosen, bool checked);
-    QString deviceText(int number) const;
+    QString deviceText(int number, const QString &product) const;
     int langType() const;
 
     QWidget *m_dialogParent = nullptr;

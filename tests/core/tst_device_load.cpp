@@ -1,6 +1,10 @@
 // The loading sequence of the device model: its fixed order, the model it
 // leaves behind for each kind of keyboard, and how it ends when the keyboard
-// does not answer or the device is being closed.
+// does not answer or the device is being closed. Then the model against
+// keyboards that answer badly: answers of all zeros, short reads, answers
+// whose counts and ranges claim more than a frame or the model can hold, and
+// a transport that fails. Nothing may read or write past a buffer (the
+// sanitizer build checks that), and every command must come back with a status.
 
 #include "tst_device_fixture.h"
 
@@ -9,48 +13,11 @@
 #include <QtTest>
 
 #include <atomic>
+#include <tuple>
 
 using namespace linktest;
 
 namespace {
-
-// Runs loadDevInfoSlot on a device thread, as the session does.
-class Loader
-{
-public:
-    explicit Loader(Device *d) : m_device(d)
-    {
-        d->moveToThread(&thread);
-        thread.start();
-    }
-    ~Loader()
-    {
-        m_device->abortExchanges();
-        QThread *home = QThread::currentThread();
-        Device *d = m_device;
-        QMetaObject::invokeMethod(
-            d, [d, home] { d->moveToThread(home); }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
-    void start()
-    {
-        Device *d = m_device;
-        QMetaObject::invokeMethod(
-            d,
-            [this, d] {
-                result = d->loadDevInfoSlot();
-                done = true;
-            },
-            Qt::QueuedConnection);
-    }
-    QThread thread;
-    std::atomic<uint32_t> result{0};
-    std::atomic<bool> done{false};
-
-private:
-    Device *m_device;
-};
 
 // (command, sub-command) of each frame, with repeats of the same pair collapsed.
 QStringList commandRuns(const QList<QByteArray> &frames)
@@ -69,14 +36,62 @@ template <typename T> QByteArray raw(const T *p, int n)
     return QByteArray(reinterpret_cast<const char *>(p), int(sizeof(T)) * n);
 }
 
-sim::Fault noAnswerTo(int cmd, int sub, int count)
+sim::Fault noDeviceInfo(int count)
 {
-    sim::Fault f;
-    f.kind = sim::FaultKind::NoAnswer;
-    f.command = cmd;
-    f.subCommand = sub;
+    sim::Fault f = fault(sim::FaultKind::NoAnswer, 0x10, 0x10);
     f.count = count;
     return f;
+}
+
+// Every command of the set (apart from the firmware update), with harmless
+// arguments; returns the statuses in order.
+QList<uint32_t> runEveryCommand(Device *d)
+{
+    unsigned char buf[64] = {};
+    kf_t kf{};
+    km_t km{};
+    la_t la{};
+    mframe_t frames[3] = {};
+    QList<uint32_t> st;
+    st << d->getDeviceInfo() << d->getDeviceVersion() << d->getScanSpeed() << d->setScanSpeed(2)
+       << d->getUserInfo() << d->setUserInfo(QStringLiteral("u")) << d->getDeviceId()
+       << d->getNKey() << d->setNKey(1) << d->getKCInfo() << d->getCurKCMID() << d->setCurKCMID(0)
+       << d->getKC(0, 12, buf) << d->setKC(0, 0, buf) << d->getCurKCM() << d->getKRInfo()
+       << d->getCurKRMID() << d->setCurKRMID(0) << d->getKR(0, 12, buf) << d->setKR(0, 0, buf)
+       << d->getCurKRM() << d->setKRRgb(0, 0) << d->getKFInfo() << d->getKFItem(0, &kf)
+       << d->setKFItem(&kf) << d->getAllKF() << d->getKMInfo() << d->getAllMacroHead()
+       << d->getMacroHead(0, &km) << d->setMacroHead(&km) << d->selectMacro(0)
+       << d->setRecordMacro(0) << d->setPlayMacro(0) << d->readMacro(0)
+       << d->writeMacro(0, 3, frames) << d->deletMacro(0) << d->setMacroName(0, "0123456789abcdef")
+       << d->getLMInfo() << d->getCurLMMID() << d->setCurLMMID(0) << d->getLM(0, 47, buf)
+       << d->setLM(0, 0, buf) << d->getCurLMM() << d->getLAInfo() << d->getLAItem(0, &la)
+       << d->setLAItem(&la) << d->getAllLA() << d->setFactoryReset();
+    return st;
+}
+
+// A keyboard whose answers claim as much as their fields allow: counts of 255,
+// current maps of 255, ranges past the request, frame counts of 1023, and
+// every other byte 0xFF.
+QByteArray boastfulAnswer(const QByteArray &r)
+{
+    if (byteAt(r, 0) == 0xB0)
+        return QByteArray(); // no Bluetooth
+    QByteArray a = r.left(2) + QByteArray(62, char(0xFF));
+    // Patches over the 0xFF bytes: command << 8 | sub-command, offset, bytes.
+    const std::tuple<int, int, QByteArray> patches[] = {
+        {0x2010, 8, r.mid(8, 3)}, // key codes: the range asked for (checked by its echo)
+        {0x3010, 8, r.mid(8, 2)}, // colours: from the key asked for up to key 255
+        {0x4010, 2, "\x38"},      // a key-function record (56 bytes)
+        {0x5001, 2, QByteArray("\x18\0", 2)}, // a macro head (24 bytes)
+        {0x6021, 2, QByteArray("\x0c\0", 2)}, // a lighting record (12 bytes)
+        {0x5030, 4, "\xff\x01"},              // frames from 511 of 512, 0xFFFF bytes claimed
+        {0x5040, 2, QByteArray("\x04\0", 2) + r.mid(4, 2) + QByteArray(6, 0)}, // written
+        {0x5003, 8, QByteArray(4, 0)}}; // the selection is accepted
+    for (const auto &[command, at, bytes] : patches) {
+        if (command == (byteAt(r, 0) << 8 | byteAt(r, 1)))
+            a.replace(at, bytes.size(), bytes);
+    }
+    return a;
 }
 
 } // namespace
@@ -92,6 +107,9 @@ private slots:
     void loadStopsWhenTheDeviceCloses_data();
     void loadStopsWhenTheDeviceCloses();
     void failingStepEndsTheLoad();
+    void answersOfZerosAndShortReads();
+    void boastfulCountsStayInsideTheModel();
+    void failingTransportEndsEveryCommand();
 };
 
 void TestDeviceLoad::fullLoadFillsTheModel_data()
@@ -130,36 +148,22 @@ void TestDeviceLoad::fullLoadFillsTheModel()
     QSignalSpy finished(d, &Device::emitFinishLoad);
     QSignalSpy failed(d, &Device::emitLoadDevInfoError);
     LogCapture log;
-    {
-        Loader loader(d);
-        loader.start();
-        QTRY_VERIFY_WITH_TIMEOUT(loader.done, 20000);
-        QCOMPARE(loader.result.load(), WK_SUCCESS);
-    }
+    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(failed.count(), 0);
     QCOMPARE(commandRuns(s.frames()), order);
 
-    const QStringList phases = {
-        "loadDevInfoSlot------------------------------------------------------",
-        "get device load information finished.",
-        "get device load key code finished.",
-        "Get device load key color succeeded.",
-        "Get device load getKMInfo succeeded.",
-        "Get device load key macro succeeded.",
-        "Get device load key shortcuts succeeded.",
-        "Get device load key LED succeeded.",
-        "Get device load shortcuts succeeded."};
-    const QStringList lines = log.lines();
-    int at = -1;
-    for (const QString &phase : phases) {
-        int found = -1;
-        for (int i = at + 1; i < lines.size() && found < 0; ++i) {
-            if (lines[i].contains(phase))
-                found = i;
-        }
-        QVERIFY2(found > at, qPrintable(phase));
-        at = found;
+    // The phases are logged in order.
+    const QString lines = log.lines().join(QLatin1Char('\n'));
+    int at = 0;
+    for (const char *phase :
+         {"loadDevInfoSlot-----------------------------------------------------",
+          "get device load information finished.", "get device load key code finished.",
+          "Get device load key color succeeded.", "Get device load getKMInfo succeeded.",
+          "Get device load key macro succeeded.", "Get device load key shortcuts succeeded.",
+          "Get device load key LED succeeded.", "Get device load shortcuts succeeded."}) {
+        at = lines.indexOf(QLatin1String(phase), at);
+        QVERIFY2(at >= 0, phase);
     }
 
     QCOMPARE(d->productNameBlock(), kb->productName());
@@ -182,45 +186,28 @@ void TestDeviceLoad::fullLoadFillsTheModel()
         for (int i = 0; i < d->laCount(); ++i)
             QCOMPARE(raw(d->laRecord(i), 1), kb->lightingRecord(i));
     } else {
-        QCOMPARE(int(d->krCount()), 0);
+        QCOMPARE(int(d->krCount()) + int(d->lmCount()) + int(d->laCount()), 0);
         QCOMPARE(int(d->curKRM()), -1);
-        QCOMPARE(int(d->lmCount()), 0);
         QCOMPARE(int(d->curLMM()), -1);
-        QCOMPARE(int(d->laCount()), 0);
+        QCOMPARE(d->setKRRgb(0, 0xFFFFFFFF), WK_ERROR_OUT_OF_RANGE); // nothing to paint
     }
-    QCOMPARE(d->kfCount(), kb->keyFunctionCount());
-    for (int i = 0; i < d->kfCount(); ++i)
-        QCOMPARE(raw(d->kfRecord(i), 1), kb->keyFunction(i));
-    QCOMPARE(int(d->kmCount()), kb->macroSlotCount());
-    for (int i = 0; i < d->kmCount(); ++i)
-        QCOMPARE(raw(d->macroHead(i), 1), kb->macroHead(i));
+    QCOMPARE(raw(d->kfRecord(2), 1), kf);
+    QCOMPARE(raw(d->macroHead(4), 1), kb->macroHead(4));
     QCOMPARE(int(d->macroHead(4)->frameCount()), 3);
-    QVERIFY(d->macroHead(4)->used());
 
-    if (kb->hasBluetooth()) {
-        QCOMPARE(d->btNameRecord(), kb->bluetoothName());
-        QCOMPARE(d->sleepTimeMs(), kb->sleepTime());
-    } else {
-        QCOMPARE(d->btNameRecord(), QByteArray(12, '\0'));
-        QCOMPARE(d->sleepTimeMs(), 0u);
-    }
+    // Without Bluetooth both stay empty (the keyboard's own state is empty too).
+    QCOMPARE(d->btNameRecord(), kb->bluetoothName());
+    QCOMPARE(d->sleepTimeMs(), kb->sleepTime());
 }
 
 void TestDeviceLoad::loadAsksAgainUntilTheKeyboardAnswers()
 {
     SimLink s;
-    s.keyboard->injectFault(noAnswerTo(0x10, 0x10, 1));
+    s.keyboard->injectFault(noDeviceInfo(1));
     Device *d = s.device();
-    QSignalSpy finished(d, &Device::emitFinishLoad);
-    Loader loader(d);
-    loader.start();
-    QTRY_VERIFY_WITH_TIMEOUT(loader.done, 20000);
-    QCOMPARE(loader.result.load(), WK_SUCCESS);
-    QCOMPARE(finished.count(), 1);
-    const QList<QByteArray> f = s.frames();
-    QCOMPARE(framesOf(f, 0x10, 0x10).size(), 2);
-    QCOMPARE(byteAt(f[0], 1), uint8_t(0x10));
-    QCOMPARE(byteAt(f[1], 1), uint8_t(0x10));
+    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
+    QCOMPARE(commandRuns(s.frames()).first(), QStringLiteral("10/10"));
+    QCOMPARE(framesOf(s.frames(), 0x10, 0x10).size(), 2);
     QCOMPARE(d->productNameBlock(), s.keyboard->productName());
 }
 
@@ -237,27 +224,28 @@ void TestDeviceLoad::loadStopsWhenTheDeviceCloses()
     // must still end it at once and without reporting a load error.
     QFETCH(bool, byInterruption);
     SimLink s;
-    s.keyboard->injectFault(noAnswerTo(0x10, 0x10, -1));
+    s.keyboard->injectFault(noDeviceInfo(-1));
     Device *d = s.device();
     QSignalSpy finished(d, &Device::emitFinishLoad);
     QSignalSpy failed(d, &Device::emitLoadDevInfoError);
-    Loader loader(d);
-    loader.start();
+    std::atomic<uint32_t> result{0};
+    QThread *loader = QThread::create([&] { result = d->loadDevInfoSlot(); });
+    loader->start();
     QTRY_VERIFY(s.frames().size() >= 2); // asked, gave up, asked again
     QElapsedTimer clock;
     clock.start();
     if (byInterruption) {
         // What the session does when it stops the device thread.
-        loader.thread.requestInterruption();
+        loader->requestInterruption();
         QMutexLocker lock(&s.link->mutex);
         s.link->condition.wakeAll();
     } else {
         d->abortExchanges();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(loader.done, 10000);
+    QVERIFY(loader->wait(10000));
+    delete loader;
     QVERIFY(clock.elapsed() < 3000);
-    QCOMPARE(loader.result.load(), WK_ERROR_LOAD);
-    QTest::qWait(20);
+    QCOMPARE(result.load(), WK_ERROR_LOAD);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 0);
 }
@@ -265,25 +253,132 @@ void TestDeviceLoad::loadStopsWhenTheDeviceCloses()
 void TestDeviceLoad::failingStepEndsTheLoad()
 {
     SimLink s;
-    sim::Fault wrong;
-    wrong.kind = sim::FaultKind::WrongEcho;
-    wrong.command = 0x50;
-    wrong.subCommand = 0x01; // a macro head
-    s.keyboard->injectFault(wrong);
+    s.keyboard->injectFault(fault(sim::FaultKind::WrongEcho, 0x50, 0x01)); // a macro head
     Device *d = s.device();
     QSignalSpy finished(d, &Device::emitFinishLoad);
     QSignalSpy failed(d, &Device::emitLoadDevInfoError);
     LogCapture log;
-    Loader loader(d);
-    loader.start();
-    QTRY_VERIFY_WITH_TIMEOUT(loader.done, 20000);
-    QCOMPARE(loader.result.load(), WK_ERROR_LOAD);
-    QTRY_COMPARE(failed.count(), 1);
+    QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
+    QCOMPARE(failed.count(), 1);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(log.count(QStringLiteral("get KM head=0 failed")), 1);
     QCOMPARE(log.count(QStringLiteral("Load Dev Info Slot error!")), 1);
     // Nothing after the failing step was asked.
     QCOMPARE(commandRuns(s.frames()).last(), QStringLiteral("50/01"));
+}
+
+void TestDeviceLoad::answersOfZerosAndShortReads()
+{
+    constexpr int Zeros = 0, Full = 1, Short = 2;
+    std::atomic<int> mode{Zeros};
+    ScriptedBackend kb;
+    kb.setHandler([&mode](const QByteArray &r) {
+        if (mode == Zeros)
+            return QByteArray(64, '\0');
+        const QByteArray a = r.left(2) + "\x38" + QByteArray(61, char(0xAA)); // length 56
+        return mode == Short ? a.left(3) : a;
+    });
+    Link link(&kb);
+    Device *d = link.device;
+    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
+    QCOMPARE(int(d->kcCount()) + int(d->kcmCount()) + int(d->krCount()) + int(d->kmCount()) +
+                 int(d->laCount()) + int(d->lmCount()) + d->kfCount(),
+             0);
+    QCOMPARE(int(d->curKRM()), -1); // byte 0 is not 0x30: no key colours
+    // Every command still answers with a status; nothing reaches past a buffer.
+    QCOMPARE(runEveryCommand(d).size(), 48);
+    kf_t entry{};
+    km_t km{};
+    QCOMPARE(d->getKFItem(0, &entry), WK_ERROR_VERIFY); // no 0x40, 0x10, 56 echo
+    QCOMPARE(d->getMacroHead(0, &km), WK_ERROR_VERIFY);
+
+    mode = Full;
+    QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
+    QCOMPARE(int(entry.head[0]), 0xAA);
+    QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
+    QCOMPARE(d->productNameBlock(), QByteArray(16, char(0xAA)));
+    // Answers of three bytes: what they do not carry is 0, not what the
+    // previous report left in the buffer.
+    mode = Short;
+    QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(&entry), 56), QByteArray(56, '\0'));
+    QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
+    QCOMPARE(d->productNameBlock(), QByteArray(16, '\0'));
+}
+
+void TestDeviceLoad::boastfulCountsStayInsideTheModel()
+{
+    ScriptedBackend kb;
+    kb.setHandler(boastfulAnswer);
+    Link link(&kb);
+    Device *d = link.device;
+    for (auto step : {&Device::getKCInfo, &Device::getCurKCMID, &Device::getCurKCM,
+                      &Device::getKRInfo, &Device::getCurKRM, &Device::getLMInfo,
+                      &Device::getCurLMM, &Device::getLAInfo, &Device::getAllLA, &Device::getKFInfo,
+                      &Device::getAllKF, &Device::getKMInfo, &Device::getAllMacroHead})
+        QCOMPARE((d->*step)(), WK_SUCCESS);
+    QCOMPARE(int(d->kcCount()) + int(d->lmCount()) + int(d->laCount()) + int(d->kmCount()) +
+                 d->kfCount(),
+             5 * 255);
+    QCOMPARE(d->keyCode(254).attr, uint8_t(0xFF));
+    QCOMPARE(d->getKRRgb(254), 0xFFFFFFFFu);
+    QCOMPARE(int(d->macroHead(254)->frameCount()), 1023);
+    QVERIFY(!d->macroHead(255));
+    QVERIFY(!d->kfRecord(255));
+    QVERIFY(!d->laRecord(255));
+
+    // 1023 frames cannot be held: the first 512 are asked for, the answers
+    // (start 511, 0xFFFF bytes) are cut at the end of the buffer, and the
+    // caller learns that the macro is not complete.
+    kb.clearFrames();
+    QCOMPARE(d->readMacro(0), WK_ERROR_OUT_OF_RANGE);
+    QCOMPARE(d->macroFramesHeld(), 512);
+    QCOMPARE(framesOf(kb.frames(), 0x50, 0x30).size(), 103); // 102 rounds and 2 left
+    QCOMPARE(d->macroFrames()[511].ts(), uint16_t(0xFFFF));
+    QCOMPARE(d->macroFrames()[510].ts(), uint16_t(0));
+
+    // A keyboard that reports fewer keys afterwards gets a model of that size.
+    kb.setHandler([](const QByteArray &r) {
+        QByteArray a = answerTo(r);
+        a[8] = 1;
+        a[9] = 3;
+        return a;
+    });
+    QCOMPARE(d->getKCInfo(), WK_SUCCESS);
+    QCOMPARE(int(d->kcCount()), 3);
+    QCOMPARE(d->keyCode(3).attr, uint8_t(0)); // outside the map: an empty entry
+    QCOMPARE(d->keyCode(-1).attr, uint8_t(0));
+}
+
+void TestDeviceLoad::failingTransportEndsEveryCommand()
+{
+    ScriptedBackend kb;
+    kb.setHandler([](const QByteArray &r) { return answerTo(r); });
+    Link link(&kb);
+    Device *d = link.device;
+    QCOMPARE(d->getKMInfo(), WK_SUCCESS);
+
+    kb.setWriteFails(true);
+    QElapsedTimer clock;
+    clock.start();
+    for (uint32_t st : runEveryCommand(d)) {
+        QVERIFY2(st == WK_ERROR_WRITE || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS,
+                 qPrintable(QString::number(st, 16)));
+    }
+    QVERIFY(clock.elapsed() < 5000); // nothing waited for an answer that cannot come
+    QVERIFY(!link.waitingFlag());
+
+    // The keyboard goes away: every command, and the load, end at once.
+    kb.setWriteFails(false);
+    kb.failReads();
+    QTRY_VERIFY(!link.usb->isLinkUp());
+    clock.restart();
+    for (uint32_t st : runEveryCommand(d))
+        QVERIFY(st == WK_ERROR_TIMEOUT || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS);
+    QSignalSpy failed(d, &Device::emitLoadDevInfoError);
+    QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(clock.elapsed() < 5000);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceLoad)
