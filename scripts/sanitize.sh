@@ -3,13 +3,16 @@
 # the tests under them.
 #
 #   scripts/sanitize.sh                 AddressSanitizer (with leak checks) +
-#                                       UndefinedBehaviorSanitizer, whole CTest
-#                                       suite (build-sanitize/)
+#                                       UndefinedBehaviorSanitizer (including
+#                                       float-cast-overflow), whole CTest suite
+#                                       (build-sanitize/)
 #   scripts/sanitize.sh --tsan          ThreadSanitizer, device-link tests (build-tsan/)
 #   scripts/sanitize.sh [--tsan] ARGS   ARGS go to ctest (e.g. -R core_tst_usb)
 #
 # Environment: SANITIZE_BUILD_DIR overrides the build directory, JOBS the
-# parallelism (default 2).
+# parallelism (default 2), SANITIZE_TARGETS the targets to build (default: all,
+# or the device-link tests with --tsan), e.g.
+#   SANITIZE_TARGETS="core_tst_catalogue" scripts/sanitize.sh -R core_tst_catalogue
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -39,7 +42,10 @@ fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DLUMORY_BUILD_BENCH=OFF "${options[@]}"
-if [[ "$mode" == tsan && $# -eq 0 ]]; then
+if [[ -n "${SANITIZE_TARGETS:-}" ]]; then
+    read -r -a targets <<< "$SANITIZE_TARGETS"
+    cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+elif [[ "$mode" == tsan && $# -eq 0 ]]; then
     cmake --build "$build" -j "$jobs" --target core_tst_usb_transport core_tst_device_commands \
         core_tst_device_load core_tst_device_robustness core_tst_macro_transfer core_tst_wire_records
 else

@@ -2,6 +2,7 @@
 
 #include "main/apppaths.h"
 #include "widget/atomicfile.h"
+#include "widget/fileproblems.h"
 
 #include <QDebug>
 #include <QDir>
@@ -42,14 +43,21 @@ void Language::read()
     }
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Language: cannot open" << m_filePath;
+        if (file.exists())
+            FileProblems::report(m_filePath, 0, 0, file.errorString());
         return;
     }
+    const QByteArray content = file.readAll();
     QDomDocument doc;
     QString message;
     int line = 0;
     int column = 0;
-    if (!doc.setContent(&file, &message, &line, &column)) {
+    if (!doc.setContent(content, &message, &line, &column)) {
         qWarning().noquote() << "Language: parse file failed:" << line << column << message;
+        // The empty file made for a first start holds nothing; anything else
+        // stays as it is until the next change sets it aside.
+        if (!content.trimmed().isEmpty())
+            FileProblems::report(m_filePath, line, column, message);
         return;
     }
     const QDomNodeList nodes = doc.elementsByTagName(QStringLiteral("Language"));
@@ -82,6 +90,7 @@ bool Language::write() const
         data.remove(0, 1);
 
     QString error;
+    AtomicFile::setAsideBrokenXml(m_filePath);
     if (!AtomicFile::write(m_filePath, data, &error)) {
         qWarning().noquote() << "Language: cannot write" << m_filePath << error;
         return false;

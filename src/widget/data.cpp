@@ -1,11 +1,14 @@
 #include "widget/data.h"
 
 #include "main/apppaths.h"
+#include "widget/fileproblems.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
+
+#include <cmath>
 
 namespace {
 int intAttr(const QDomElement &e, const char *name)
@@ -16,6 +19,47 @@ int intAttr(const QDomElement &e, const char *name)
 bool boolAttr(const QDomElement &e, const char *name)
 {
     return intAttr(e, name) != 0;
+}
+
+// Drawing geometry is in pixels. Values beyond this bound are not a keyboard:
+// they are ignored (taken as missing) so that no pixel arithmetic overflows.
+constexpr int kMaxGeometry = 1000;
+
+// A value the catalogue cannot use: logged, and the user told where it is.
+void ignoredValue(const QDomElement &e, const char *name, const QString &text, const QString &path)
+{
+    const QString what = QStringLiteral("%1 %2=\"%3\" is out of range and was ignored")
+                             .arg(e.tagName(), QLatin1String(name), text);
+    qWarning().noquote() << "Board catalogue:" << what << "at line" << e.lineNumber();
+    FileProblems::report(path, e.lineNumber(), e.columnNumber(), what);
+}
+
+int geometryAttr(const QDomElement &e, const char *name, const QString &path)
+{
+    const QString text = e.attribute(QLatin1String(name)).trimmed();
+    if (text.isEmpty())
+        return 0;
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (ok && value >= -kMaxGeometry && value <= kMaxGeometry)
+        return value;
+    ignoredValue(e, name, text, path);
+    return 0;
+}
+
+// A firmware version such as 1.05; anything that is not one turns the
+// update question off (0).
+double versionAttr(const QDomElement &e, const char *name, const QString &path)
+{
+    const QString text = e.attribute(QLatin1String(name)).trimmed();
+    if (text.isEmpty())
+        return 0;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (ok && std::isfinite(value) && value >= 0 && value <= 0xFFFF / 100.0)
+        return value;
+    ignoredValue(e, name, text, path);
+    return 0;
 }
 
 uint16_t hexAttr(const QDomElement &e, const char *name)
@@ -36,6 +80,7 @@ std::unique_ptr<QDomDocument> Data::openXMLDomDocument(const QString &fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open XML file failed:" << fileName << file.errorString();
+        FileProblems::report(fileName, 0, 0, file.errorString());
         return nullptr;
     }
     auto doc = std::make_unique<QDomDocument>();
@@ -44,6 +89,7 @@ std::unique_ptr<QDomDocument> Data::openXMLDomDocument(const QString &fileName)
     int column = 0;
     if (!doc->setContent(&file, &message, &line, &column)) {
         qWarning().noquote() << "Open XML file failed:" << fileName << message << line << column;
+        FileProblems::report(fileName, line, column, message);
         return nullptr;
     }
     return doc;
@@ -51,7 +97,8 @@ std::unique_ptr<QDomDocument> Data::openXMLDomDocument(const QString &fileName)
 
 bool Data::parseConfigXML(QVector<BoardInfo *> *boards, const QString &fileName)
 {
-    const std::unique_ptr<QDomDocument> doc = openXMLDomDocument(AppPaths::configDir() + fileName);
+    const QString path = AppPaths::configDir() + fileName;
+    const std::unique_ptr<QDomDocument> doc = openXMLDomDocument(path);
     if (!doc)
         return false;
     for (QDomElement section = doc->documentElement().firstChildElement(); !section.isNull();
@@ -67,10 +114,10 @@ bool Data::parseConfigXML(QVector<BoardInfo *> *boards, const QString &fileName)
                     m_xmlWin = e.attribute(QStringLiteral("xmlWin"));
                     m_xmlMac = e.attribute(QStringLiteral("xmlMac"));
                     m_json = e.attribute(QStringLiteral("json"));
-                    m_x = intAttr(e, "x");
-                    m_y = intAttr(e, "y");
-                    m_w = intAttr(e, "w");
-                    m_h = intAttr(e, "h");
+                    m_x = geometryAttr(e, "x", path);
+                    m_y = geometryAttr(e, "y", path);
+                    m_w = geometryAttr(e, "w", path);
+                    m_h = geometryAttr(e, "h", path);
                 }
             }
         } else if (section.tagName() == QLatin1String("board_type")) {
@@ -80,16 +127,16 @@ bool Data::parseConfigXML(QVector<BoardInfo *> *boards, const QString &fileName)
                 board->name = e.attribute(QStringLiteral("name"));
                 board->file = e.attribute(QStringLiteral("file"));
                 board->kf = e.attribute(QStringLiteral("kf"));
-                board->fw = e.attribute(QStringLiteral("fw")).trimmed().toDouble();
+                board->fw = versionAttr(e, "fw", path);
                 board->key = boolAttr(e, "key");
                 board->color = boolAttr(e, "color");
                 board->shortcuts = boolAttr(e, "shortcuts");
                 board->macro = boolAttr(e, "macro");
                 board->setting = boolAttr(e, "setting");
-                board->x = intAttr(e, "x");
-                board->y = intAttr(e, "y");
-                board->w = intAttr(e, "w");
-                board->h = intAttr(e, "h");
+                board->x = geometryAttr(e, "x", path);
+                board->y = geometryAttr(e, "y", path);
+                board->w = geometryAttr(e, "w", path);
+                board->h = geometryAttr(e, "h", path);
                 board->KLE = boolAttr(e, "KLE");
                 board->KLEW = intAttr(e, "KLEW");
                 board->KLEH = intAttr(e, "KLEH");

@@ -18,7 +18,8 @@ struct kc_t;
 
 // Parser of the program's data files. Each user owns its own instance.
 // Parsers return false only when their file cannot be read; what a file
-// holds beyond that is taken as far as it makes sense and problems are logged.
+// holds beyond that is taken as far as it makes sense; problems are logged
+// and a file that cannot be used is reported to FileProblems (once per file).
 class Data
 {
 public:
@@ -29,10 +30,13 @@ public:
 
     // Reads <appdir>/config/<fileName> (the board catalogue) into `boards`
     // and the catalogue-wide members. The BoardInfo objects stay owned by
-    // this parser and live as long as it does.
+    // this parser and live as long as it does. Geometry beyond ±1000 pixels
+    // and a firmware version that is not one are ignored (taken as missing)
+    // and reported.
     bool parseConfigXML(QVector<BoardInfo *> *boards, const QString &fileName);
 
-    // Opens and parses an XML file; null (and a log line) on failure.
+    // Opens and parses an XML file; null on failure, which is logged and
+    // reported to FileProblems with the parser's line and column.
     static std::unique_ptr<QDomDocument> openXMLDomDocument(const QString &fileName);
 
     // The first board whose name equals `productName` (the keyboard's

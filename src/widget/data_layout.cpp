@@ -4,6 +4,7 @@
 
 #include "device/wirerecords.h"
 #include "main/apppaths.h"
+#include "widget/fileproblems.h"
 #include "widget/keydesc.h"
 #include "widget/menutreedata.h"
 
@@ -66,6 +67,31 @@ uint16_t tableNumber(const QXmlStreamAttributes &attributes, const char *name, i
     return static_cast<uint16_t>(value);
 }
 
+// Line and column (both from 1) of a byte offset into a UTF-8 text.
+void textPosition(const QByteArray &text, int offset, int *line, int *column)
+{
+    offset = qBound(0, offset, int(text.size()));
+    const int lineStart = offset > 0 ? text.lastIndexOf('\n', offset - 1) + 1 : 0;
+    *line = int(text.left(lineStart).count('\n')) + 1;
+    *column = int(QString::fromUtf8(text.mid(lineStart, offset - lineStart)).size()) + 1;
+}
+
+// Reports a file that cannot be opened (an empty name has nothing to say).
+void reportUnopened(const QFile &file)
+{
+    if (!file.fileName().isEmpty())
+        FileProblems::report(file.fileName(), 0, 0, file.errorString());
+}
+
+// Reports the error a stream reader stopped at, if any.
+void reportXmlError(const QXmlStreamReader &xml, const QString &path)
+{
+    if (!xml.hasError())
+        return;
+    qWarning().noquote() << xml.errorString();
+    FileProblems::report(path, int(xml.lineNumber()), int(xml.columnNumber()), xml.errorString());
+}
+
 bool isCodedKey(const QXmlStreamReader &xml)
 {
     return xml.isStartElement() && xml.name() == QLatin1String("key") &&
@@ -92,6 +118,7 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
     QFile file(filePath);
     if (filePath.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open JSON failed:" << filePath;
+        reportUnopened(file);
         return false;
     }
     const QByteArray bytes = file.readAll();
@@ -101,11 +128,18 @@ bool Data::parseJsonFileForFix(QVector<KeyDesc> *keys, const QString &fileName, 
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (doc.isNull() || error.error != QJsonParseError::NoError) {
         qWarning() << "Parse JSON failed.";
-        qDebug().noquote() << filePath << error.errorString() << "at offset" << error.offset;
+        int line = 0;
+        int column = 0;
+        // The parser's offset lies just past the character it stopped at.
+        textPosition(bytes, error.offset - 1, &line, &column);
+        qDebug().noquote() << filePath << line << column << error.errorString();
+        FileProblems::report(filePath, line, column, error.errorString());
         return true;
     }
-    if (!doc.isArray())
+    if (!doc.isArray()) {
+        FileProblems::report(filePath, 1, 1, QStringLiteral("not an array of key rows"));
         return true;
+    }
 
     // The cursors stay within the same bounds as single values, however many
     // offsets a file adds up.
@@ -169,6 +203,8 @@ bool Data::parseStaticXML(QVector<KeyDesc> *keys, const QString &fileName)
     QFile file(AppPaths::configDir() + fileName);
     if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open static XML file failed:" << fileName;
+        if (!fileName.isEmpty())
+            reportUnopened(file);
         return false;
     }
     QXmlStreamReader xml(&file);
@@ -197,8 +233,7 @@ bool Data::parseStaticXML(QVector<KeyDesc> *keys, const QString &fileName)
                              << "more coded key elements than the layout has keys (" << index
                              << "); the extra ones are ignored.";
     }
-    if (xml.hasError())
-        qWarning().noquote() << xml.errorString();
+    reportXmlError(xml, file.fileName());
     return true;
 }
 
@@ -207,6 +242,8 @@ bool Data::parseStaticXML(StaticKeyLabel *key, const QString &fileName)
     QFile file(AppPaths::configDir() + fileName);
     if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open static XML file failed:" << fileName;
+        if (!fileName.isEmpty())
+            reportUnopened(file);
         return false;
     }
     if (!key)
@@ -225,8 +262,7 @@ bool Data::parseStaticXML(StaticKeyLabel *key, const QString &fileName)
         key->image = a.value(QLatin1String("image")).toString();
         return true;
     }
-    if (xml.hasError())
-        qWarning().noquote() << xml.errorString();
+    reportXmlError(xml, file.fileName());
     return true;
 }
 
@@ -326,6 +362,8 @@ bool Data::parseStaticColorXML(QStringList *names, const QString &fileName)
     QFile file(AppPaths::configDir() + QStringLiteral("customcolor/") + fileName);
     if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         qWarning().noquote() << "Open custom color XML file failed:" << file.fileName();
+        if (!fileName.isEmpty())
+            reportUnopened(file);
         return false;
     }
     QXmlStreamReader xml(&file);
@@ -337,8 +375,7 @@ bool Data::parseStaticColorXML(QStringList *names, const QString &fileName)
         if (!name.isEmpty() && names)
             names->append(name);
     }
-    if (xml.hasError())
-        qWarning().noquote() << xml.errorString();
+    reportXmlError(xml, file.fileName());
     return true;
 }
 

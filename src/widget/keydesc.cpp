@@ -4,6 +4,7 @@
 #include "widget/data.h"
 
 #include <algorithm>
+#include <cmath>
 
 void KeyDesc::setRowCol(int newRow, int newCol)
 {
@@ -44,4 +45,13 @@ LayoutExtent layoutExtent(const QVector<KeyDesc> &keys)
         extent.bottom = std::max(extent.bottom, key.y + key.h);
     }
     return extent;
+}
+
+int toPixels(double value)
+{
+    // The largest size a widget can have (QWIDGETSIZE_MAX, a widget header).
+    constexpr double kLimit = (1 << 24) - 1;
+    if (std::isnan(value))
+        return 0;
+    return static_cast<int>(std::clamp(value, -kLimit, kLimit));
 }

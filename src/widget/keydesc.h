@@ -87,3 +87,7 @@ struct LayoutExtent
     double bottom = 0;
 };
 LayoutExtent layoutExtent(const QVector<KeyDesc> &keys);
+
+// Pixels computed from layout data, converted to int only within range:
+// truncated toward zero, held within the largest widget size, NaN gives 0.
+int toPixels(double value);

@@ -1,6 +1,7 @@
 #include "widget/menutreedata.h"
 
 #include "widget/atomicfile.h"
+#include "widget/fileproblems.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -24,8 +25,22 @@ bool MenuTreeData::read(const QString &path)
     *this = MenuTreeData();
     QFile file(path);
     QDomDocument doc;
-    if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file)) {
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!file.open(QIODevice::ReadOnly)) {
         qWarning() << "Parse menutree XML error, DomDocument is NULL.";
+        if (file.exists()) // missing is a first start
+            FileProblems::report(path, 0, 0, file.errorString());
+        return false;
+    }
+    const QByteArray content = file.readAll();
+    if (!doc.setContent(content, &message, &line, &column)) {
+        qWarning() << "Parse menutree XML error, DomDocument is NULL.";
+        // An empty file holds nothing to lose; anything else stays as it is
+        // (the next save sets it aside) and the user is told.
+        if (!content.trimmed().isEmpty())
+            FileProblems::report(path, line, column, message);
         return false;
     }
     for (QDomElement e = doc.documentElement().firstChildElement(); !e.isNull();
@@ -75,6 +90,7 @@ int MenuTreeData::write(const QString &path) const
     if (data.startsWith('\n'))
         data.remove(0, 1);
 
+    AtomicFile::setAsideBrokenXml(path);
     if (!AtomicFile::write(path, data)) {
         qWarning() << "menu tree save；return -2";
         return -2;

@@ -1,21 +1,34 @@
-// Preference files: Language.xml, menutree.xml, and the start-at-log-in line
+// Preference files: Language.xml, menutree.xml (read, written, kept when
+// broken, temporaries of interrupted writes), and the start-at-log-in line
 // in ~/.profile.
 #include "setting/Language.h"
 #include "testsupport.h"
+#include "widget/atomicfile.h"
 #include "widget/autostart.h"
+#include "widget/fileproblems.h"
 #include "widget/menutreedata.h"
 
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
+namespace {
 const QByteArray kLine = "/usr/local/Lumory/Lumory /background &";
+
+// The line a reported problem names for `path`, or -1.
+int reportedLine(const QString &path)
+{
+    FileProblems::Problem problem;
+    return FileProblems::find(path, &problem) ? problem.line : -1;
+}
 } // namespace
 
 class TestPreferences : public QObject
@@ -23,53 +36,42 @@ class TestPreferences : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void languageFileMissingIsCreatedEmpty()
+    void cleanup() { FileProblems::instance().clear(); }
+
+    void languageFileWrittenReadAndBrokenOneKept()
     {
         TestSupport::ScratchAppDir dir(false);
-        Language language;
-        QCOMPARE(language.getLangType(), 1);
-        QVERIFY(QFileInfo::exists(dir.configFile(QStringLiteral("Language.xml"))));
+        const QString path = dir.configFile(QStringLiteral("Language.xml"));
+        QCOMPARE(Language().getLangType(), 1); // missing: created empty, English
+        QVERIFY(QFileInfo::exists(path));
+        {
+            Language language;
+            QSignalSpy spy(&language, &Language::LanguageChange);
+            language.setLanguage(0);
+            QVERIFY(spy.count() == 1 && spy.at(0).at(0).toInt() == 0);
+        }
+        QCOMPARE(readFile(path), "<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
+                                 "    <Language Language=\"0\"/>\n</COMMAND>\n");
+        QCOMPARE(Language().getLangType(), 0);
+        QVERIFY(FileProblems::instance().problems().isEmpty());
+
+        // A broken file: the default, the file named with its line and left as
+        // it is; the next change keeps it beside the new one.
+        const QByteArray broken = "<COMMAND>\n<Language Lang";
+        for (const QString &kept : {path + ".broken", path + ".broken.2"}) {
+            FileProblems::instance().clear();
+            QVERIFY(writeFile(path, broken));
+            Language language;
+            QCOMPARE(language.getLangType(), 1);
+            QCOMPARE(reportedLine(path), 2);
+            QCOMPARE(readFile(path), broken);
+            language.setLanguage(0);
+            QCOMPARE(readFile(kept), broken);
+            QCOMPARE(Language().getLangType(), 0);
+        }
     }
 
-    void languageFileChoosesChinese()
-    {
-        TestSupport::ScratchAppDir dir;
-        QVERIFY(TestSupport::writeFile(dir.configFile(QStringLiteral("Language.xml")),
-                                       "<?xml version = \"1.0\" encoding = \"UTF-8\"?>\n<COMMAND>\n"
-                                       "    <Language Language=\"0\"/>\n</COMMAND>\n"));
-        Language language;
-        QCOMPARE(language.getLangType(), 0);
-    }
-
-    void languageBrokenFileKeepsDefault()
-    {
-        TestSupport::ScratchAppDir dir;
-        QVERIFY(TestSupport::writeFile(dir.configFile(QStringLiteral("Language.xml")),
-                                       "<COMMAND><Language Lang"));
-        Language language;
-        QCOMPARE(language.getLangType(), 1);
-    }
-
-    void setLanguageWritesAndTells()
-    {
-        TestSupport::ScratchAppDir dir;
-        Language language;
-        QSignalSpy spy(&language, &Language::LanguageChange);
-        language.setLanguage(0);
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 0);
-        const QByteArray written =
-            TestSupport::readFile(dir.configFile(QStringLiteral("Language.xml")));
-        QVERIFY(written.startsWith("<?xml version = \"1.0\" encoding = \"UTF-8\"?>"));
-        QVERIFY(written.contains("<COMMAND>"));
-        QVERIFY(written.contains("<Language Language=\"0\"/>"));
-        Language again;
-        QCOMPARE(again.getLangType(), 0);
-        language.UpdateLangua();
-        QCOMPARE(spy.count(), 2);
-    }
-
-    void menuTreeFileRoundTripAndFormat()
+    void menuTreeFileWrittenReadAndBrokenOneKept()
     {
         TestSupport::ScratchAppDir dir(false);
         const QString path = dir.path() + QStringLiteral("/menutree.xml");
@@ -79,134 +81,117 @@ private Q_SLOTS:
         data.webHelp = QStringLiteral("https://example.invalid/help");
         data.layoutWin = true;
         QCOMPARE(data.write(path), 0);
-
-        const QByteArray text = TestSupport::readFile(path);
-        QVERIFY(text.startsWith("<?xml version = '1.0' encoding = 'UTF-8'?>"));
-        const int setting = text.indexOf("<setting auto_start=\"1\"/>");
-        const int layout =
-            text.indexOf("<layout_version MacOS=\"0\" Windows=\"1\" Automatic=\"0\"/>");
-        const int download = text.indexOf("<webDownload web=\"https://example.invalid/dl\"/>");
-        const int help = text.indexOf("<webHelp web=\"https://example.invalid/help\"/>");
-        QVERIFY(setting > 0 && setting < layout && layout < download && download < help);
-
+        QCOMPARE(readFile(path),
+                 "<?xml version = '1.0' encoding = 'UTF-8'?>\n<COMMAND>\n"
+                 "    <setting auto_start=\"1\"/>\n"
+                 "    <layout_version MacOS=\"0\" Windows=\"1\" Automatic=\"0\"/>\n"
+                 "    <webDownload web=\"https://example.invalid/dl\"/>\n"
+                 "    <webHelp web=\"https://example.invalid/help\"/>\n</COMMAND>\n");
         MenuTreeData back;
-        QVERIFY(back.read(path));
-        QVERIFY(back.autoStart);
-        QVERIFY(!back.layoutMac && back.layoutWin && !back.layoutAuto);
-        QCOMPARE(back.webDownload, data.webDownload);
-        QCOMPARE(back.webHelp, data.webHelp);
-    }
-
-    void menuTreeFileMissingOrBroken()
-    {
-        TestSupport::ScratchAppDir dir(false);
-        MenuTreeData data;
-        data.autoStart = true;
-        QTest::ignoreMessage(QtWarningMsg, "Parse menutree XML error, DomDocument is NULL.");
-        QVERIFY(!data.read(dir.path() + QStringLiteral("/missing.xml")));
-        QVERIFY(!data.autoStart && !data.layoutMac && data.webHelp.isEmpty());
+        QVERIFY(back.read(path) && back.autoStart && back.layoutWin);
+        QVERIFY(!back.layoutMac && !back.layoutAuto);
+        QVERIFY(back.webDownload == data.webDownload && back.webHelp == data.webHelp);
 
         // Unknown elements are skipped; numbers other than 0 mean true.
-        const QString path = dir.path() + QStringLiteral("/menutree.xml");
-        QVERIFY(TestSupport::writeFile(
-            path, "<COMMAND><other x='1'/><layout_version MacOS='7' Windows='0'/>"
-                  "<setting auto_start='0'/></COMMAND>"));
-        QVERIFY(data.read(path));
-        QVERIFY(data.layoutMac);
-        QVERIFY(!data.autoStart);
+        QVERIFY(writeFile(path, "<COMMAND><other x='1'/><layout_version MacOS='7' Windows='0'/>"
+                                "<setting auto_start='0'/></COMMAND>"));
+        QVERIFY(back.read(path) && back.layoutMac && !back.autoStart);
+
+        // Missing: the defaults, nothing to say. Broken: the defaults, the file
+        // named and kept until the next save moves it aside.
+        QTest::ignoreMessage(QtWarningMsg, "Parse menutree XML error, DomDocument is NULL.");
+        QVERIFY(!back.read(dir.path() + QStringLiteral("/missing.xml")));
+        QVERIFY(FileProblems::instance().problems().isEmpty());
+        const QByteArray broken = "<COMMAND>\n<setting auto_start='1'>\n</COMMAND>";
+        QVERIFY(writeFile(path, broken));
+        QTest::ignoreMessage(QtWarningMsg, "Parse menutree XML error, DomDocument is NULL.");
+        QVERIFY(!back.read(path));
+        QVERIFY(!back.autoStart && !back.layoutMac && back.webHelp.isEmpty());
+        QCOMPARE(reportedLine(path), 3);
+        QCOMPARE(readFile(path), broken);
+        QCOMPARE(data.write(path), 0);
+        QCOMPARE(readFile(path + QStringLiteral(".broken")), broken);
+        QVERIFY(back.read(path) && back.autoStart);
 
         // A file that cannot be written reports -2 and changes nothing.
         QTest::ignoreMessage(QtWarningMsg, "menu tree save；return -2");
         QCOMPARE(data.write(dir.path() + QStringLiteral("/no/such/dir/menutree.xml")), -2);
     }
 
-    void profileRewriteKeepsOtherLines()
+    void staleTemporariesOfInterruptedWritesGo()
     {
-        const QByteArray before = "# ~/.profile\nexport PATH=$HOME/bin:$PATH\n" + kLine +
-                                  "\numask 022\nfoo Lumory /background &\n";
-        const QByteArray on = AutoStart::rewrite(before, true);
-        QCOMPARE(on, QByteArray("# ~/.profile\nexport PATH=$HOME/bin:$PATH\numask 022\n") + kLine +
-                         "\n");
-        QCOMPARE(AutoStart::rewrite(on, true), on);
-        QCOMPARE(AutoStart::rewrite(on, false),
-                 QByteArray("# ~/.profile\nexport PATH=$HOME/bin:$PATH\numask 022\n"));
-        // Lines that only mention the program are kept.
-        const QByteArray similar = "echo Lumory /background & done\nLumory  /background &\n";
-        QCOMPARE(AutoStart::rewrite(similar, false), similar);
+        TestSupport::ScratchAppDir dir(false);
+        const QString config = dir.path() + QStringLiteral("/config/");
+        QDir().mkpath(config);
+        // A temporary named as a save of menutree.xml names it, or a given file.
+        QStringList names;
+        auto make = [&](const QString &name, int ageSeconds) {
+            QTemporaryFile temporary(config + QStringLiteral("menutree.xml"));
+            temporary.setAutoRemove(false);
+            QFile file(name.isEmpty() && temporary.open() ? temporary.fileName() : config + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) &&
+                    file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                                     QFileDevice::FileModificationTime));
+            names << QFileInfo(file).fileName();
+        };
+        make(QString(), 120);                             // goes
+        make(QStringLiteral("Language.xml.QwErTy"), 120); // goes
+        make(QString(), 5);                               // may still be written
+        for (const char *other :
+             {"menutree.xml", "menutree.xml.broken", "menutree.xml.Ab1dEf", "other.xml.AbCdEf",
+              "Language.xml.AbCdEfG", "Language.xml.OpenEd"})
+            make(QLatin1String(other), 120);
+        QFile open(config + names.last());
+        QVERIFY(open.open(QIODevice::ReadOnly)); // an old one still open
+
+        QCOMPARE(AtomicFile::removeStaleTemporaries(
+                     config, {QStringLiteral("menutree.xml"), QStringLiteral("Language.xml")}),
+                 2);
+        QStringList left = QDir(config).entryList(QDir::Files);
+        names = names.mid(2);
+        left.sort();
+        names.sort();
+        QCOMPARE(left, names);
     }
 
-    void profileEnableTwiceThenDisable()
+    void profileLineKeepsOtherLinesPermissionsAndLinks()
     {
-        TestSupport::ScopedHome home;
-        QVERIFY(TestSupport::writeFile(home.profile(), "a=1\nb=2\n"));
-        QFile::setPermissions(home.profile(), QFile::ReadOwner | QFile::WriteOwner);
-        QVERIFY(AutoStart::apply(true));
-        QVERIFY(AutoStart::apply(true));
-        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("a=1\nb=2\n") + kLine + "\n");
-        struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(home.profile()).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, 0600u);
-        QVERIFY(AutoStart::apply(false));
-        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("a=1\nb=2\n"));
-    }
+        // Earlier program lines go, lines that only mention the program stay.
+        const QByteArray other = "a=1\necho Lumory /background & done\nLumory  /background &";
+        QCOMPARE(AutoStart::rewrite(kLine + "\n" + other, false), other + "\n");
+        QCOMPARE(AutoStart::rewrite(other + "\n" + kLine + "\n", true),
+                 other + "\n" + kLine + "\n");
 
-    void profileUntouchedWhenNothingChanges()
-    {
-        TestSupport::ScopedHome home;
-        QVERIFY(TestSupport::writeFile(home.profile(), "no newline at end"));
-        const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
-        QFile f(home.profile());
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
-        f.close();
-        const ino_t inode = [&] {
-            struct stat st;
-            ::stat(QFile::encodeName(home.profile()).constData(), &st);
-            return st.st_ino;
-        }();
-
-        QVERIFY(AutoStart::apply(false));
-        QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("no newline at end"));
-        QCOMPARE(QFileInfo(home.profile()).lastModified(), old);
-        struct stat st;
-        ::stat(QFile::encodeName(home.profile()).constData(), &st);
-        QCOMPARE(st.st_ino, inode);
-
-        // No profile and nothing to remove: none is created.
-        QVERIFY(QFile::remove(home.profile()));
-        QVERIFY(AutoStart::apply(false));
-        QVERIFY(!QFile::exists(home.profile()));
-        QVERIFY(AutoStart::apply(true));
-        QCOMPARE(TestSupport::readFile(home.profile()), kLine + "\n");
-    }
-
-    void profileSymlinkIsFollowed()
-    {
+        // Through a link, keeping the permissions; twice on gives one line; a
+        // profile with nothing to change is not rewritten.
         TestSupport::ScopedHome home;
         const QString real = home.path() + QStringLiteral("/dotfiles-profile");
-        QVERIFY(TestSupport::writeFile(real, "x=1\n"));
-        QVERIFY(QFile::link(real, home.profile()));
-        QVERIFY(AutoStart::apply(true));
+        QVERIFY(writeFile(real, "x=1") && QFile::link(real, home.profile()));
+        QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(AutoStart::apply(true) && AutoStart::apply(true));
         QVERIFY(QFileInfo(home.profile()).isSymLink());
-        QCOMPARE(TestSupport::readFile(real), QByteArray("x=1\n") + kLine + "\n");
-    }
+        const QByteArray on = "x=1\n" + kLine + "\n";
+        QCOMPARE(readFile(real), on);
+        struct stat before, after;
+        QVERIFY(::stat(QFile::encodeName(real).constData(), &before) == 0);
+        QVERIFY((before.st_mode & 0777) == 0600 && AutoStart::apply(true));
+        QVERIFY(::stat(QFile::encodeName(real).constData(), &after) == 0);
+        QCOMPARE(after.st_ino, before.st_ino);
 
-    void profileThatCannotBeWrittenIsKept()
-    {
-        TestSupport::ScopedHome home;
+        // A profile that cannot be rewritten is left as it is (for root too,
+        // when nothing can be created beside it); none is made for nothing.
         if (::geteuid() != 0) {
-            QVERIFY(TestSupport::writeFile(home.profile(), "keep=me\n"));
-            QFile::setPermissions(home.profile(), QFile::ReadOwner);
-            QVERIFY(!AutoStart::apply(true));
-            QCOMPARE(TestSupport::readFile(home.profile()), QByteArray("keep=me\n"));
+            QFile::setPermissions(real, QFile::ReadOwner);
+            QVERIFY(!AutoStart::apply(false));
+            QCOMPARE(readFile(real), on);
         }
-        // A profile that lives where nothing can be created beside it (also
-        // holds for root): the original content stays.
-        QVERIFY(QFile::link(QStringLiteral("/proc/version"),
-                            home.path() + QStringLiteral("/.profile2")));
-        const QByteArray before = TestSupport::readFile(QStringLiteral("/proc/version"));
-        QVERIFY(!AutoStart::apply(true, home.path() + QStringLiteral("/.profile2")));
-        QCOMPARE(TestSupport::readFile(QStringLiteral("/proc/version")), before);
+        const QString proc = home.path() + QStringLiteral("/.profile2");
+        QVERIFY(QFile::link(QStringLiteral("/proc/version"), proc));
+        const QByteArray version = readFile(QStringLiteral("/proc/version"));
+        QVERIFY(!AutoStart::apply(true, proc));
+        QCOMPARE(readFile(QStringLiteral("/proc/version")), version);
+        QVERIFY(QFile::remove(home.profile()) && AutoStart::apply(false));
+        QVERIFY(!QFile::exists(home.profile()));
     }
 };
 
