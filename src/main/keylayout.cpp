@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -49,13 +50,23 @@ KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *bo
     boardLayout->addWidget(m_boardFrame, 0, Qt::AlignHCenter);
 
     auto *paletteLayout = new QVBoxLayout(m_palettePage);
-    paletteLayout->setContentsMargins(0, 8, 0, 8);
+    paletteLayout->setContentsMargins(0, 4, 0, 8);
+    paletteLayout->setSpacing(4);
+    m_hint = new QLabel(m_palettePage);
+    m_hint->setObjectName(QStringLiteral("paletteHint"));
+    m_hint->setAlignment(Qt::AlignCenter);
+    paletteLayout->addWidget(m_hint);
+    showHint(Hint::PickBoardKey);
     m_paletteScroll = new QScrollArea(m_palettePage);
     m_paletteScroll->setObjectName(QStringLiteral("paletteScroll"));
     m_paletteScroll->setFrameShape(QFrame::NoFrame);
     m_paletteScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_paletteScroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
-    m_paletteScroll->viewport()->setStyleSheet(QStringLiteral("background: transparent;"));
+    // Named rules only: a rule without a selector would reach the keys'
+    // tool tips too and leave them without a background.
+    m_paletteScroll->viewport()->setObjectName(QStringLiteral("paletteViewport"));
+    m_paletteScroll->setStyleSheet(
+        QStringLiteral("#paletteScroll, #paletteViewport, #paletteContent"
+                       " { background: transparent; }"));
     m_paletteScroll->verticalScrollBar()->setStyleSheet(QStringLiteral(
         "QScrollBar:vertical { background: #22252d; width: 8px; border-radius: 4px;"
         " margin: 0; }"
@@ -106,15 +117,14 @@ void KeyLayout::drawStaticLayout(QVector<KeyBtn *> *keys)
     const double v = m_data->staticH();
     const int s = Data::keySpacing();
     const LayoutExtent units = layoutExtent(m_staticDescs);
-    const QSize content(static_cast<int>(units.right * u), static_cast<int>(units.bottom * v));
+    const QSize content(toPixels(units.right * u), toPixels(units.bottom * v));
     m_paletteContent->setMinimumSize(content);
     m_paletteContent->resize(content);
     m_paletteScroll->setFixedWidth(content.width() + 1 + 10);
     for (KeyBtn *key : *keys) {
         const QRectF r = key->mainRect();
-        key->setGeometry(static_cast<int>(u * r.x()), static_cast<int>(v * r.y()),
-                         static_cast<int>(u * r.width() - s + 1),
-                         static_cast<int>(v * r.height() - s + 1));
+        key->setGeometry(toPixels(u * r.x()), toPixels(v * r.y()), toPixels(u * r.width() - s + 1),
+                         toPixels(v * r.height() - s + 1));
         connect(key, &KeyBtn::emitKeyCodeSignal, this, &KeyLayout::keyCodeSlot,
                 Qt::UniqueConnection);
         connect(key, &KeyBtn::emitClickKeyBtnSignal, this, &KeyLayout::clickKeyBtnStaticSlot,
@@ -138,8 +148,8 @@ void KeyLayout::labelStatic(const QString &table)
         key->setText(d.name);
         key->setAlias(d.alias);
         key->setImage(d.image);
-        key->setToolTip(d.name.trimmed().isEmpty() ? d.alias.trimmed() : d.name);
     }
+    setStaticToolTips(m_vStaticKeyBtn, table);
 }
 
 void KeyLayout::layoutVersionWinSlot()
@@ -214,13 +224,13 @@ void KeyLayout::drawDynamicLayout(int boardIndex)
         right = std::max(right, key->mainRect().right());
         bottom = std::max(bottom, key->mainRect().bottom());
     }
-    m_boardFrame->setFixedSize(static_cast<int>(right * u), static_cast<int>(bottom * v));
+    m_boardFrame->setFixedSize(toPixels(right * u), toPixels(bottom * v));
     if (auto *layout = qobject_cast<QVBoxLayout *>(m_boardArea->layout()))
-        layout->setContentsMargins(0, static_cast<int>(board->y), 0, 0);
+        layout->setContentsMargins(0, toPixels(board->y), 0, 0);
     for (int i = 0; i < m_vDynamicKeyBtn.size(); ++i) {
         KeyBtn *key = m_vDynamicKeyBtn.at(i);
         key->setGeometry(key->pixelGeometry(u, v, Data::keySpacing()));
-        key->initPolygonSize(static_cast<int>(u), static_cast<int>(v));
+        key->initPolygonSize(toPixels(u), toPixels(v));
         key->setVectorID(i);
     }
     m_boardFrame->show();
@@ -276,7 +286,7 @@ void KeyLayout::drawKeyCode()
 
 void KeyLayout::clickKeyBtnSlot(KeyBtn *key)
 {
-    if (!key)
+    if (!key || !m_remapEnabled)
         return;
     m_pkeyBtn = key;
     qDebug().noquote() << "Click KeyBtn text is " << key->getAlias();
@@ -284,12 +294,20 @@ void KeyLayout::clickKeyBtnSlot(KeyBtn *key)
         m_prevKeyBtn->setMoveMarker(true);
     m_prevKeyBtn = key;
     key->setMoveMarker(false);
+    showHint(Hint::PickPaletteKey);
 }
 
 void KeyLayout::clickKeyBtnStaticSlot(KeyBtn *key)
 {
     if (!key) {
         qDebug() << "click key button static slot is NULL. return.";
+        return;
+    }
+    if (!m_remapEnabled)
+        return;
+    if (!m_pkeyBtn) {
+        // Marking the palette key would look like a pick that does nothing.
+        showHint(Hint::SelectFirst);
         return;
     }
     m_pStaticKeyBtn = key;
@@ -301,7 +319,7 @@ void KeyLayout::clickKeyBtnStaticSlot(KeyBtn *key)
 
 void KeyLayout::keyCodeSlot(KeyBtn *staticKey)
 {
-    if (!initLock() || !staticKey)
+    if (!initLock() || !staticKey || !m_remapEnabled)
         return;
     if (!m_ptrDevice) {
         qDebug() << "m_label != NULL or m_ptrDevice == NULL.";
@@ -357,6 +375,48 @@ void KeyLayout::unsetCursorKeySlot()
     m_pStaticKeyBtn = nullptr;
     m_boardFrame->unsetCursor();
     m_paletteContent->unsetCursor();
+    showHint(Hint::PickBoardKey);
+}
+
+void KeyLayout::setRemapEnabled(bool enabled)
+{
+    m_remapEnabled = enabled;
+}
+
+void KeyLayout::showHint(Hint hint)
+{
+    m_hintShown = hint;
+    const bool zh = m_langType == 0;
+    QString text;
+    switch (hint) {
+    case Hint::PickBoardKey:
+        text = zh ? QStringLiteral("先点击上方键盘中的按键，再点击下方它要发送的键。")
+                  : QStringLiteral("Click a key on the keyboard above, then the key it should "
+                                   "send below.");
+        break;
+    case Hint::PickPaletteKey:
+        text = zh ? QStringLiteral("现在点击它要发送的键。右键或 Esc 取消选择。")
+                  : QStringLiteral("Now click the key it should send. Right-click or Esc lets "
+                                   "go of the key.");
+        break;
+    case Hint::SelectFirst:
+        text = zh ? QStringLiteral("请先在键盘上选择一个按键。")
+                  : QStringLiteral("Select a key on the keyboard first.");
+        break;
+    }
+    m_hint->setText(text);
+    m_hint->setStyleSheet(hint == Hint::SelectFirst
+                              ? QStringLiteral("color: #ffb454; font-weight: 600;")
+                              : QStringLiteral("color: #9aa3b2;"));
+}
+
+void KeyLayout::SetLanguage(int langType)
+{
+    m_langType = langType;
+    showHint(m_hintShown);
+    if (m_globuleLabel)
+        m_globuleLabel->setText(langType == 0 ? QStringLiteral("按键层")
+                                              : QStringLiteral("Key map"));
 }
 
 void KeyLayout::unsetCursorSlot()
@@ -381,6 +441,7 @@ void KeyLayout::deleteDynamicKeybtn()
     // The palette selection survives; only the board goes.
     m_pkeyBtn = nullptr;
     m_prevKeyBtn = nullptr;
+    showHint(Hint::PickBoardKey);
     qDebug() << "Delete dynamic keybtn all.......";
     qDeleteAll(m_vDynamicKeyBtn);
     m_vDynamicKeyBtn.clear();
@@ -433,6 +494,12 @@ void KeyLayout::createGlobuleKeyLayer()
     m_hGlobuleKeyLayout->setSpacing(6);
     m_hGlobuleKeyLayout->setContentsMargins(11, 11, 11, 11);
     m_hGlobuleKeyLayout->addStretch(1);
+    m_globuleLabel = new QLabel(m_globuleFrame);
+    m_globuleLabel->setObjectName(QStringLiteral("keyMapLabel"));
+    m_globuleLabel->setStyleSheet(QStringLiteral("color: #9aa3b2; padding-right: 4px;"));
+    m_globuleLabel->setFixedHeight(26); // as tall as the buttons, so the texts line up
+    m_hGlobuleKeyLayout->addWidget(m_globuleLabel);
+    SetLanguage(m_langType);
     for (QPushButton *button : qAsConst(m_vGlobuleKey)) {
         connect(button, &QPushButton::pressed, this, &KeyLayout::globuleKeyPressedSlot);
         styleGlobuleKey(button, false);
@@ -456,8 +523,9 @@ void KeyLayout::deleteGlobuleKeyLayer()
     for (QPushButton *button : qAsConst(m_vGlobuleKey))
         disconnect(button, nullptr, this, nullptr);
     m_vGlobuleKey.clear();
-    delete m_globuleFrame; // deletes the buttons and the layout
+    delete m_globuleFrame; // deletes the buttons, the caption and the layout
     m_globuleFrame = nullptr;
+    m_globuleLabel = nullptr;
     m_hGlobuleKeyLayout = nullptr;
 }
 

@@ -13,6 +13,7 @@ class Data;
 class Device;
 class QFrame;
 class QHBoxLayout;
+class QLabel;
 class QPushButton;
 class QScrollArea;
 class QWidget;
@@ -56,6 +57,10 @@ public:
     void setDynamicKeyTextShowType(KeyBtn::TextShow show);
     void KeyBtnToolTip(bool enabled);
     void setDynamicKeyUnsetCursor();
+    // Remapping happens on the key page only: elsewhere (the colour page
+    // shows the same board) board and palette clicks select and write nothing.
+    void setRemapEnabled(bool enabled);
+    bool remapEnabled() const { return m_remapEnabled; }
 
     // Keyboard notifications.
     // Presses selector button `map` as if the user had; false when none exists.
@@ -72,6 +77,10 @@ public:
     QWidget *boardFrame() const;
     // The table the palette is labelled from ("" until a version is chosen).
     QString staticTable() const { return m_staticTable; }
+    // The line above the palette that says what to do next.
+    QLabel *hintLabel() const { return m_hint; }
+    // The caption of the key-map selector row (null while there is no row).
+    QLabel *keyMapLabel() const { return m_globuleLabel; }
 
 public Q_SLOTS:
     void clickKeyBtnSlot(KeyBtn *key);
@@ -83,6 +92,7 @@ public Q_SLOTS:
     void layoutVersionWinSlot();
     void layoutVersionMacSlot();
     void layoutVersionAutoSlot();
+    void SetLanguage(int langType);
 
 Q_SIGNALS:
     // The key-function page should let go of its selected board key.
@@ -91,6 +101,13 @@ Q_SIGNALS:
     void keyMapChanged(int map);
 
 private:
+    enum class Hint
+    {
+        PickBoardKey,   // nothing selected
+        PickPaletteKey, // a board key is selected
+        SelectFirst     // a palette key was clicked with nothing selected
+    };
+    void showHint(Hint hint);
     void labelStatic(const QString &table);
     void styleGlobuleKey(QPushButton *button, bool selected);
 
@@ -109,6 +126,10 @@ private:
     QScrollArea *m_paletteScroll = nullptr;
     QWidget *m_paletteContent = nullptr;
     QString m_staticTable;
+    QLabel *m_hint = nullptr;
+    Hint m_hintShown = Hint::PickBoardKey;
+    int m_langType = 1;
+    bool m_remapEnabled = true;
 
     KeyBtn *m_pkeyBtn = nullptr;
     KeyBtn *m_prevKeyBtn = nullptr;
@@ -116,6 +137,7 @@ private:
     KeyBtn *m_prevStaticKeyBtn = nullptr;
 
     QFrame *m_globuleFrame = nullptr;
+    QLabel *m_globuleLabel = nullptr;
     QHBoxLayout *m_hGlobuleKeyLayout = nullptr;
     QVector<QPushButton *> m_vGlobuleKey;
 };

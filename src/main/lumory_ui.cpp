@@ -4,23 +4,34 @@
 #include "main/apppaths.h"
 #include "main/keylayout.h"
 #include "setting/Language.h"
+#include "widget/keybtn.h"
 #include "widget/menutree.h"
+#include "widget/noticebar.h"
 #include "widget/tablabel.h"
 
 #include <QAction>
 #include <QDebug>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
 
 namespace {
+constexpr int kWindowWidth = 1180;
+constexpr int kWindowHeight = 800;
+// Below this the pages stop shrinking and the content area scrolls instead.
+constexpr int kMinPageHeight = 200;
+
 struct TabDef
 {
     const char *english;
@@ -51,12 +62,22 @@ QToolButton *titleButton(const QString &name, const QString &icon, QWidget *pare
 }
 } // namespace
 
+QSize Lumory::windowSizeFor(const QRect &available)
+{
+    const QSize preferred(kWindowWidth, kWindowHeight);
+    if (available.width() <= 0 || available.height() <= 0)
+        return preferred;
+    return preferred.boundedTo(available.size());
+}
+
 void Lumory::setupUi()
 {
     setObjectName(QStringLiteral("Lumory"));
     setWindowTitle(QStringLiteral("Lumory"));
-    // A frameless window the user cannot resize: lay everything out for one size.
-    setFixedSize(1180, 800);
+    // A frameless window the user cannot resize: its preferred size, or less
+    // on a small screen (the content area then scrolls).
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    setFixedSize(windowSizeFor(screen ? screen->availableGeometry() : QRect()));
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
@@ -66,11 +87,13 @@ void Lumory::setupUi()
     auto *frame = new QWidget(central);
     frame->setObjectName(QStringLiteral("mainFrame"));
     frame->setAttribute(Qt::WA_StyledBackground);
-    frame->setStyleSheet(QStringLiteral(
-        "#mainFrame { background: #1b1d23; border: 1px solid #2c313a; border-radius: 10px; }"
-        "QToolButton { border: none; border-radius: 6px; }"
-        "QToolButton:hover { background: #2c313a; }"
-        "QToolButton#closeButton:hover { background: #c0392b; }"));
+    frame->setStyleSheet(
+        QStringLiteral(
+            "#mainFrame { background: #1b1d23; border: 1px solid #2c313a; border-radius: 10px; }"
+            "QToolButton { border: none; border-radius: 6px; }"
+            "QToolButton:hover { background: #2c313a; }"
+            "QToolButton#closeButton:hover { background: #c0392b; }") +
+        KeyBtn::toolTipStyleSheet());
     outer->addWidget(frame);
 
     auto *layout = new QVBoxLayout(frame);
@@ -111,18 +134,46 @@ void Lumory::setupUi()
     m_tabBar->setStyleSheet(
         QStringLiteral("#tabBar { border-bottom: 1px solid #2c313a; background: transparent; }"));
     layout->addWidget(m_tabBar);
+    // Data files that could not be read are named here, under the tabs.
+    layout->addWidget(new NoticeBar(frame));
+
+    // Everything below the tabs scrolls when the window is smaller than the
+    // content (a small screen); at the preferred size it fits.
+    auto *scroll = new QScrollArea(frame);
+    scroll->setObjectName(QStringLiteral("contentScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->viewport()->setObjectName(QStringLiteral("contentViewport"));
+    scroll->setStyleSheet(QStringLiteral("#contentScroll, #contentViewport, #content"
+                                         " { background: transparent; }"));
+    const QString bar = QStringLiteral(
+        "QScrollBar { background: #22252d; border-radius: 4px; width: 8px; height: 8px; }"
+        "QScrollBar::handle { background: #46e6b7; border-radius: 4px; min-width: 30px;"
+        " min-height: 30px; }"
+        "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }");
+    scroll->horizontalScrollBar()->setStyleSheet(bar);
+    scroll->verticalScrollBar()->setStyleSheet(bar);
+    auto *content = new QWidget();
+    content->setObjectName(QStringLiteral("content"));
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+    scroll->setWidget(content);
+    layout->addWidget(scroll, 1);
 
     // The drawn keyboard (key and colour pages) sits above the pages.
-    m_boardArea = new QWidget(frame);
+    m_boardArea = new QWidget(content);
     m_boardArea->setObjectName(QStringLiteral("boardArea"));
     auto *boardLayout = new QVBoxLayout(m_boardArea);
     boardLayout->setContentsMargins(0, 12, 0, 0);
     boardLayout->setSpacing(0);
-    layout->addWidget(m_boardArea);
+    contentLayout->addWidget(m_boardArea);
 
-    m_pageStack = new QStackedWidget(frame);
+    m_pageStack = new QStackedWidget(content);
     m_pageStack->setObjectName(QStringLiteral("pageStack"));
-    layout->addWidget(m_pageStack, 1);
+    m_pageStack->setMinimumHeight(kMinPageHeight);
+    contentLayout->addWidget(m_pageStack, 1);
     for (const TabDef &tab : kTabs) {
         auto *page = new QWidget(m_pageStack);
         page->setObjectName(QString::fromLatin1(tab.page));
@@ -195,8 +246,7 @@ void Lumory::initTrayIcon()
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &Lumory::activatedSysTrayIconSlot);
     createActionsMenu();
     m_trayIcon->setContextMenu(m_trayMenu);
-    if (trayAvailable())
-        m_trayIcon->setVisible(true);
+    showTrayIconWhenAvailable();
 }
 
 void Lumory::createActionsMenu()
@@ -219,6 +269,10 @@ void Lumory::SetLanguage(int langType)
     for (TabLabel *label : qAsConst(m_tabLabels))
         label->applyLanguage(langType);
     updateDisconnectedText();
+    if (m_keyLayout)
+        m_keyLayout->SetLanguage(langType);
+    if (auto *notices = findChild<NoticeBar *>())
+        notices->setLanguage(langType);
     if (m_minimizeAction) {
         m_minimizeAction->setText(zh ? QStringLiteral("最小化") : QStringLiteral("Minimize"));
         m_restoreAction->setText(zh ? QStringLiteral("还原") : QStringLiteral("Restore"));
@@ -233,8 +287,12 @@ void Lumory::updateDisconnectedText()
 {
     if (m_disconnectedText) {
         const bool zh = m_language && m_language->getLangType() == 0;
-        m_disconnectedText->setText(zh ? QStringLiteral("请连接键盘")
-                                       : QStringLiteral("Connect a keyboard to begin"));
+        // Without a catalogue no keyboard is recognised: say why instead.
+        QString text = m_boards.isEmpty() ? NoticeBar::catalogueText(zh ? 0 : 1) : QString();
+        if (text.isEmpty())
+            text =
+                zh ? QStringLiteral("请连接键盘") : QStringLiteral("Connect a keyboard to begin");
+        m_disconnectedText->setText(text);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "widget/keydesc.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 
 #include <cmath>
 
@@ -63,6 +65,12 @@ KeyBtn::KeyBtn(QWidget *parent) : QPushButton(parent)
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
+}
+
+QString KeyBtn::toolTipStyleSheet()
+{
+    return QStringLiteral("QToolTip { color: #e8eaed; background-color: #2c313a;"
+                          " border: 1px solid #46e6b7; padding: 3px 6px; }");
 }
 
 void KeyBtn::applyDesc(const KeyDesc &desc)
@@ -401,8 +409,34 @@ void KeyBtn::paintEvent(QPaintEvent *)
     }
 
     if (m_selected) {
+        // Two rings so the mark reads on every cap colour: the accent at the
+        // edge and a dark ring inside it. The pens straddle the outline;
+        // the clip keeps only their inner halves.
+        p.setClipPath(path);
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(QStringLiteral("#ff3b4e")), 2.0));
+        p.setPen(QPen(QColor(QStringLiteral("#101217")), 9.0));
         p.drawPath(path);
+        p.setPen(QPen(QColor(QStringLiteral("#46e6b7")), 5.0));
+        p.drawPath(path);
+    }
+}
+
+void setStaticToolTips(const QVector<KeyBtn *> &keys, const QString &tableFile)
+{
+    QFile file(AppPaths::configDir() + tableFile);
+    if (tableFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return;
+    QXmlStreamReader xml(&file);
+    int index = 0;
+    while (!xml.atEnd() && index < keys.size()) {
+        xml.readNext();
+        if (!xml.isStartElement() || xml.name() != QLatin1String("key"))
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (a.value(QLatin1String("code")).isEmpty())
+            continue;
+        const QString name = a.value(QLatin1String("name")).toString().trimmed();
+        keys.at(index++)->setToolTip(
+            name.isEmpty() ? a.value(QLatin1String("alias")).toString().trimmed() : name);
     }
 }

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QRectF>
 #include <QString>
+#include <QVector>
 
 #include <cstdint>
 
@@ -30,6 +31,10 @@ public:
     };
 
     explicit KeyBtn(QWidget *parent = nullptr);
+
+    // Style-sheet rule for the tool tips of a window showing keys: light
+    // text on an opaque dark box.
+    static QString toolTipStyleSheet();
 
     // Takes identity, labels and geometry from a parsed description.
     void applyDesc(const KeyDesc &desc);
@@ -142,3 +147,9 @@ private:
     int m_unitPixelsDown = 0;
     int m_spacing = 2;
 };
+
+// Gives the keys of a palette labelled from `tableFile` (a static key table
+// in the configuration directory) their tool tips: the table's name of each
+// key, its alias when the name is blank. Pictured keys show no name on the
+// cap, so the tool tip is how they are told apart.
+void setStaticToolTips(const QVector<KeyBtn *> &keys, const QString &tableFile);

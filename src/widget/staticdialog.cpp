@@ -50,12 +50,13 @@ StaticDialog::StaticDialog(QWidget *parent) : QDialog(parent), m_data(std::make_
         key->applyDesc(d);
         key->setVectorID(i);
         key->setLook(KeyBtn::PaletteLook);
-        key->setToolTip(d.name.trimmed().isEmpty() ? d.alias.trimmed() : d.name);
         key->setGeometry(static_cast<int>(u * d.x + 20), static_cast<int>(v * d.y + 58),
                          static_cast<int>(u * d.w - s + 1), static_cast<int>(v * d.h - s + 1));
         connect(key, &KeyBtn::emitDoubleClick, this, &StaticDialog::keyBtnDoubleClickSlot);
         m_keys.append(key);
     }
+    setStaticToolTips(m_keys, m_data->currentStaticTable());
+    setStyleSheet(KeyBtn::toolTipStyleSheet());
 }
 
 StaticDialog::~StaticDialog() = default;
