@@ -5,6 +5,7 @@
 #include "widget/dialogs.h"
 
 #include <QCheckBox>
+#include <QDate>
 #include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,12 +13,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScopedValueRollback>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
 namespace {
 constexpr int kMinSleepMinutes = 1;
 constexpr int kMaxSleepMinutes = 180;
+// Key steps of the sleep slider are sent once no key was pressed for this long.
+constexpr int kSleepStepRestMs = 500;
 constexpr int kMsPerMinute = 60000;
 
 const char kPageStyle[] =
@@ -26,6 +33,7 @@ const char kPageStyle[] =
     "QLabel { color: #c9ced8; font-size: 10pt; }"
     "QLabel[role=\"title\"] { color: #e8eaed; font-size: 12pt; font-weight: 600; }"
     "QLabel[role=\"value\"] { color: #46e6b7; font-size: 11pt; font-weight: 600; }"
+    "QLabel[role=\"value\"]:disabled { color: #5c6370; }"
     "QLineEdit { background: #1b1d23; color: #e8eaed; border: 1px solid #3a3f4b;"
     "  border-radius: 6px; padding: 6px 8px; font-size: 10pt; }"
     "QLineEdit:focus { border-color: #46e6b7; }"
@@ -56,9 +64,86 @@ QLabel *label(const QString &role, QWidget *parent)
 }
 } // namespace
 
+QString releaseDateText(const QString &raw)
+{
+    QString text = raw;
+    text.remove(QChar(0));
+    text = text.trimmed();
+    // yyyyMMdd and more digits (the keyboard sends the time after it), or
+    // year, month and day separated by one of - / . (months and days may
+    // have one digit) and perhaps a time.
+    static const QRegularExpression digits(QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})\\d*$"));
+    static const QRegularExpression separated(
+        QStringLiteral("^(\\d{4})([-/.])(\\d{1,2})\\2(\\d{1,2})(?:[ T].*)?$"));
+    QRegularExpressionMatch match = digits.match(text);
+    int month = 2; // capture groups: year 1, month, day after it
+    if (!match.hasMatch()) {
+        match = separated.match(text);
+        month = 3;
+    }
+    if (match.hasMatch()) {
+        const int year = match.captured(1).toInt();
+        const QDate date(year, match.captured(month).toInt(), match.captured(month + 1).toInt());
+        if (date.isValid() && year >= 1980 && year <= 2099)
+            return date.toString(Qt::ISODate);
+    }
+    return text;
+}
+
 void WheelSafeSlider::wheelEvent(QWheelEvent *event)
 {
     event->ignore();
+}
+
+QRect WheelSafeSlider::handleRect() const
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+}
+
+void WheelSafeSlider::mousePressEvent(QMouseEvent *event)
+{
+    m_mouseHeld = true;
+    QSlider::mousePressEvent(event);
+}
+
+void WheelSafeSlider::mouseReleaseEvent(QMouseEvent *event)
+{
+    QSlider::mouseReleaseEvent(event);
+    if (event->buttons() == Qt::NoButton)
+        endHold();
+}
+
+void WheelSafeSlider::keyPressEvent(QKeyEvent *event)
+{
+    // The first press of a key is a step of its own; its repeats are held.
+    if (event->isAutoRepeat())
+        m_keyRepeating = true;
+    QSlider::keyPressEvent(event);
+}
+
+void WheelSafeSlider::keyReleaseEvent(QKeyEvent *event)
+{
+    QSlider::keyReleaseEvent(event);
+    if (!event->isAutoRepeat())
+        endHold();
+}
+
+void WheelSafeSlider::focusOutEvent(QFocusEvent *event)
+{
+    // A box or another window took the input: its release never comes here.
+    QSlider::focusOutEvent(event);
+    endHold();
+}
+
+void WheelSafeSlider::endHold()
+{
+    const bool held = m_mouseHeld || m_keyRepeating;
+    m_mouseHeld = false;
+    m_keyRepeating = false;
+    if (held)
+        Q_EMIT holdEnded();
 }
 
 QString Setting::versionText(uint16_t version)
@@ -149,13 +234,18 @@ Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layout
     m_sleepSlider->setFocusPolicy(Qt::StrongFocus);
     sliderRow->addWidget(m_sleepSlider, 1);
     m_sleepValue = label(QStringLiteral("value"), sleep);
+    m_sleepValue->setObjectName(QStringLiteral("sleepValue"));
     m_sleepValue->setMinimumWidth(90);
     sliderRow->addWidget(m_sleepValue);
     sleepLayout->addLayout(sliderRow);
     sleepLayout->addStretch(1);
     connect(m_sleepEnabled, &QCheckBox::clicked, this, &Setting::sleepEnabledClicked);
-    connect(m_sleepSlider, &QSlider::sliderReleased, this, &Setting::sleepSliderReleased);
-    connect(m_sleepSlider, &QSlider::valueChanged, this, &Setting::updateSleepValueText);
+    connect(m_sleepSlider, &QSlider::valueChanged, this, &Setting::sleepValueChanged);
+    connect(m_sleepSlider, &WheelSafeSlider::holdEnded, this, &Setting::sendSleepSlider);
+    m_sleepSendTimer = new QTimer(this);
+    m_sleepSendTimer->setSingleShot(true);
+    m_sleepSendTimer->setInterval(kSleepStepRestMs);
+    connect(m_sleepSendTimer, &QTimer::timeout, this, &Setting::sendSleepSlider);
     row->addWidget(sleep, 1);
     page->addLayout(row);
 
@@ -234,18 +324,13 @@ void Setting::setBluetoothName(const QString &name)
 
 void Setting::setSleepTime(uint32_t currentMs, uint32_t lastMs)
 {
+    const QScopedValueRollback<bool> own(m_settingSleep, true);
     const int minutes = static_cast<int>(currentMs / kMsPerMinute);
-    if (minutes != 0) {
-        m_sleepEnabled->setChecked(true);
-        m_sleepSlider->setValue(minutes);
-        m_sleepSlider->setEnabled(m_deviceControlsEnabled);
-        m_lastSleepMinutes = minutes;
-    } else {
-        m_sleepEnabled->setChecked(false);
-        m_lastSleepMinutes = static_cast<int>(lastMs / kMsPerMinute);
-        m_sleepSlider->setValue(m_lastSleepMinutes);
-        m_sleepSlider->setEnabled(false);
-    }
+    m_sentSleepMinutes = minutes;
+    m_sleepEnabled->setChecked(minutes != 0);
+    m_lastSleepMinutes = minutes != 0 ? minutes : static_cast<int>(lastMs / kMsPerMinute);
+    m_sleepSlider->setValue(m_lastSleepMinutes);
+    updateSleepEnabled();
     updateSleepValueText();
 }
 
@@ -255,9 +340,20 @@ void Setting::setInformationEnabled(bool enabled)
     m_btName->setEnabled(enabled);
     m_btButton->setEnabled(enabled);
     m_sleepEnabled->setEnabled(enabled);
-    m_sleepSlider->setEnabled(enabled && m_sleepEnabled->isChecked());
+    updateSleepEnabled();
     m_resetButton->setEnabled(enabled);
     m_firmwareFrame->setEnabled(enabled);
+    m_layoutButton->setEnabled(enabled);
+    if (enabled)
+        m_layoutButton->setVisible(m_layoutEditor);
+}
+
+void Setting::updateSleepEnabled()
+{
+    // The value is greyed with the slider: auto sleep off or no keyboard.
+    const bool on = m_deviceControlsEnabled && m_sleepEnabled->isChecked();
+    m_sleepSlider->setEnabled(on);
+    m_sleepValue->setEnabled(on);
 }
 
 void Setting::clearInformation()
@@ -267,6 +363,7 @@ void Setting::clearInformation()
     setPorductInformation(none, none, none, none);
     m_btName->clear();
     setInformationEnabled(false);
+    m_layoutButton->hide(); // the editor checks layouts against the keyboard that was open
 }
 
 QString Setting::productText() const
@@ -301,20 +398,33 @@ void Setting::bluetoothButtonClicked()
 
 void Setting::sleepEnabledClicked(bool checked)
 {
-    if (checked) {
-        m_sleepSlider->setEnabled(m_deviceControlsEnabled);
-        sleepSliderReleased();
-    } else {
-        m_sleepSlider->setEnabled(false);
-        m_lastSleepMinutes = 0;
-        Q_EMIT emitSleepTime(0);
-    }
+    updateSleepEnabled();
+    m_lastSleepMinutes = checked ? m_sleepSlider->value() : 0;
+    m_sentSleepMinutes = m_lastSleepMinutes;
+    Q_EMIT emitSleepTime(m_lastSleepMinutes);
 }
 
-void Setting::sleepSliderReleased()
+void Setting::sleepValueChanged()
 {
-    m_lastSleepMinutes = m_sleepSlider->value();
-    Q_EMIT emitSleepTime(m_sleepSlider->value());
+    updateSleepValueText();
+    // Key steps are sent once the keys rest, so a few quick presses make one
+    // write (and one result box); a drag, a click or a held key when it ends
+    // (holdEnded); the page's own moves never.
+    if (!m_settingSleep && !m_sleepSlider->isHeld())
+        m_sleepSendTimer->start();
+}
+
+void Setting::sendSleepSlider()
+{
+    m_sleepSendTimer->stop();
+    if (!m_deviceControlsEnabled || !m_sleepEnabled->isChecked())
+        return;
+    const int minutes = m_sleepSlider->value();
+    m_lastSleepMinutes = minutes;
+    if (minutes == m_sentSleepMinutes)
+        return; // moved and back again, or a click on the handle
+    m_sentSleepMinutes = minutes;
+    Q_EMIT emitSleepTime(minutes);
 }
 
 void Setting::factoryResetClicked()
@@ -329,6 +439,12 @@ void Setting::factoryResetClicked()
                                : QStringList{QStringLiteral("Ok"), QStringLiteral("Cancel")};
     request.defaultCustomButton = 1;
     const int reply = Dialogs::message(this, request);
+    // The box ran an event loop: the keyboard may have gone (the page then
+    // shows no keyboard) or Exit may have released the page.
+    if (Dialogs::isReleased(this) || !m_deviceControlsEnabled) {
+        qDebug() << "factory reset: the keyboard or the page went away meanwhile";
+        return;
+    }
     if (reply == 0) {
         qDebug() << "reply="
                  << "OK";

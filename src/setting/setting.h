@@ -8,11 +8,20 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QPushButton;
 
+// The release date as shown: the keyboard's digits ("2024031510300000",
+// yyyyMMdd then the time) or a separated date ("2024-03-15", "2024/3/15",
+// "2024.03.15", a time may follow) as an ISO date "2024-03-15"; anything
+// else (all zeros, no date) as received, without padding NULs or spaces.
+QString releaseDateText(const QString &raw);
+
 // A slider that leaves the mouse wheel to the page (no accidental changes
-// while scrolling).
+// while scrolling) and says when a change is still in progress: while a
+// mouse button is down on it (dragging the handle, or a held click on the
+// groove that repeats page steps) or a key repeats, its value is not final.
 class WheelSafeSlider : public QSlider
 {
     Q_OBJECT
@@ -20,8 +29,27 @@ class WheelSafeSlider : public QSlider
 public:
     using QSlider::QSlider;
 
+    bool isHeld() const { return m_mouseHeld || m_keyRepeating || isSliderDown(); }
+    // Where the handle is drawn (for tests that drag it).
+    QRect handleRect() const;
+
+Q_SIGNALS:
+    // A held change ended: the mouse button or the repeating key was released.
+    void holdEnded();
+
 protected:
     void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void endHold();
+
+    bool m_mouseHeld = false;
+    bool m_keyRepeating = false;
 };
 
 // The "SETTING" page: what the keyboard reports about itself, its Bluetooth
@@ -56,7 +84,8 @@ public:
     QLineEdit *bluetoothNameEdit() const { return m_btName; }
     QPushButton *bluetoothNameButton() const { return m_btButton; }
     QCheckBox *sleepCheckBox() const { return m_sleepEnabled; }
-    QSlider *sleepSlider() const { return m_sleepSlider; }
+    WheelSafeSlider *sleepSlider() const { return m_sleepSlider; }
+    QLabel *sleepValueLabel() const { return m_sleepValue; }
     QPushButton *factoryResetButton() const { return m_resetButton; }
     QPushButton *layoutEditorButton() const { return m_layoutButton; }
     QFrame *firmwareFrame() const { return m_firmwareFrame; }
@@ -74,7 +103,9 @@ Q_SIGNALS:
 private:
     void bluetoothButtonClicked();
     void sleepEnabledClicked(bool checked);
-    void sleepSliderReleased();
+    void sleepValueChanged();
+    void sendSleepSlider();
+    void updateSleepEnabled();
     void factoryResetClicked();
     void updateSleepValueText();
 
@@ -82,6 +113,10 @@ private:
     bool m_deviceControlsEnabled = false;
     int m_langType = 1;
     int m_lastSleepMinutes = 0;
+    // What the keyboard was last told or reported, in minutes (0 = off).
+    int m_sentSleepMinutes = 0;
+    // Set while the page itself moves the slider (not a user change).
+    bool m_settingSleep = false;
 
     QLabel *m_infoTitle = nullptr;
     QLabel *m_productCaption = nullptr;
@@ -101,6 +136,7 @@ private:
     QCheckBox *m_sleepEnabled = nullptr;
     WheelSafeSlider *m_sleepSlider = nullptr;
     QLabel *m_sleepValue = nullptr;
+    QTimer *m_sleepSendTimer = nullptr;
 
     QLabel *m_resetTitle = nullptr;
     QPushButton *m_resetButton = nullptr;

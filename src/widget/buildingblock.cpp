@@ -25,8 +25,21 @@ BuildingBlock::BuildingBlock(int keyCount, int rows, int cols, int langType, QWi
     setObjectName(QStringLiteral("buildingBlock"));
     setWindowTitle(zh ? QStringLiteral("布局编辑器") : QStringLiteral("Layout Editor"));
     resize(1000, 420);
-    setStyleSheet(QStringLiteral("QDialog { background: #1b1d23; }"
-                                 "QLabel { color: #c9ced8; }"
+    // Opaque and themed whatever the parent is (the main window is frameless
+    // and translucent), with a border that sets it off from the page behind
+    // it where the desktop draws no frame.
+    setAttribute(Qt::WA_TranslucentBackground, false);
+    setAttribute(Qt::WA_StyledBackground);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor(0x1b, 0x1d, 0x23));
+    setPalette(palette);
+    setStyleSheet(QStringLiteral("QDialog#buildingBlock { background: #1b1d23;"
+                                 " border: 1px solid #3a3f4b; }"
+                                 "QLabel { color: #c9ced8; background: transparent; }"
+                                 "QScrollArea { background: #22252d; border: 1px solid #2c313a;"
+                                 " border-radius: 8px; }"
+                                 "QWidget#layoutCanvas { background: #22252d; }"
                                  "QPushButton { background: #2c313a; color: #e8eaed;"
                                  " border: 1px solid #3a3f4b; border-radius: 6px;"
                                  " padding: 6px 14px; }"
@@ -46,8 +59,9 @@ BuildingBlock::BuildingBlock(int keyCount, int rows, int cols, int langType, QWi
 
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    m_scroll->setAlignment(Qt::AlignCenter);
     m_canvas = new QWidget();
+    m_canvas->setObjectName(QStringLiteral("layoutCanvas"));
     m_scroll->setWidget(m_canvas);
     layout->addWidget(m_scroll, 1);
 
