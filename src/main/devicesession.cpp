@@ -18,6 +18,10 @@ namespace {
 constexpr int kScanIntervalMs = 500;
 constexpr int kSwitchDelayMs = 1000;
 constexpr int kReloadDelayMs = 300;
+// A load error is often a keyboard that was unplugged and plugged in again
+// during loading: look again after a second, a few times.
+constexpr int kLoadRetryDelayMs = 1000;
+constexpr int kMaxLoadRetries = 3;
 constexpr uint16_t kDfuVendorId = 0x0416;
 constexpr uint16_t kDfuProductId = 0xA316;
 // A notification payload never extends past the 64-byte frame.
@@ -72,6 +76,7 @@ QList<UsbData> DeviceSession::getUSBList(unsigned short vendorId, unsigned short
         data.path = info.path;
         data.vendorId = info.vendorId;
         data.productId = info.productId;
+        data.product = info.product.trimmed();
         list.append(data);
     }
     return list;
@@ -92,7 +97,7 @@ bool DeviceSession::hasIdentifiers() const
 
 void DeviceSession::scanDeviceSlot()
 {
-    if (!hasIdentifiers())
+    if (m_shutDown || !hasIdentifiers())
         return;
     if (isHaveDevice(m_catalogue->vid(), m_catalogue->pid()) &&
         !m_menuTree->getUsbData().isEmpty()) {
@@ -143,6 +148,8 @@ void DeviceSession::MultiscanDeviceSlot()
                 }
             }
             if (!stillThere) {
+                if (record.path == m_failedPath)
+                    m_loadRetries = 0; // unplugged: a new plug gets fresh retries
                 m_menuTree->removeDeviceAction(record);
                 removed = true;
                 break;
@@ -161,7 +168,7 @@ void DeviceSession::MultiscanDeviceSlot()
             closeDevice();
             m_scanTimer->start();
         }
-    } else if (!m_usb && added && !m_switching && !m_scanTimer->isActive()) {
+    } else if (!m_usb && added && !m_switching && !m_shutDown && !m_scanTimer->isActive()) {
         // After a load error the scan is stopped; a keyboard plugged in
         // again (or another one) is picked up once more.
         m_scanTimer->start();
@@ -170,6 +177,8 @@ void DeviceSession::MultiscanDeviceSlot()
 
 void DeviceSession::switchUsbDevice(UsbData data)
 {
+    if (m_shutDown)
+        return;
     if (!m_usb) {
         // Nothing open: open the chosen keyboard (not merely the first one).
         if (data.path.isEmpty()) {
@@ -193,9 +202,11 @@ void DeviceSession::switchUsbDevice(UsbData data)
     closeDevice();
     const QString path = data.path;
     QTimer::singleShot(kSwitchDelayMs, this, [this, path] {
+        m_switching = false;
+        if (m_shutDown || m_usb)
+            return;
         m_selectedPath = path;
         intoNormalMode();
-        m_switching = false;
         if (!m_deviceListTimer->isActive())
             m_deviceListTimer->start();
     });
@@ -203,16 +214,64 @@ void DeviceSession::switchUsbDevice(UsbData data)
 
 void DeviceSession::reloadDevice()
 {
-    if (!m_usb)
+    if (!m_usb || m_shutDown)
         return;
     const QString path = m_usb->getUsbPath();
     m_switching = true;
     m_scanTimer->stop();
     closeDevice();
     QTimer::singleShot(kReloadDelayMs, this, [this, path] {
+        m_switching = false;
+        if (m_shutDown || m_usb)
+            return;
         m_selectedPath = path;
         intoNormalMode();
-        m_switching = false;
+    });
+}
+
+void DeviceSession::shutdown()
+{
+    m_shutDown = true;
+    m_scanTimer->stop();
+    m_deviceListTimer->stop();
+    closeDevice();
+}
+
+bool DeviceSession::isPresent(const QString &path) const
+{
+    const QList<UsbData> present =
+        getUSBList(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface());
+    for (const UsbData &data : present) {
+        if (data.path == path)
+            return true;
+    }
+    return false;
+}
+
+void DeviceSession::retryAfterLoadError(const QString &path)
+{
+    if (path != m_failedPath) {
+        m_failedPath = path;
+        m_loadRetries = 0;
+    }
+    if (m_loadRetries >= kMaxLoadRetries) {
+        qWarning() << "the keyboard failed to load" << m_loadRetries + 1
+                   << "times; waiting until it is plugged in again or chosen in the menu";
+        return;
+    }
+    ++m_loadRetries;
+    QTimer::singleShot(kLoadRetryDelayMs, this, [this, path] {
+        if (m_shutDown || m_usb || m_switching)
+            return;
+        if (!isPresent(path)) {
+            // Gone: look for it (or another keyboard) the normal way.
+            if (!m_scanTimer->isActive())
+                m_scanTimer->start();
+            return;
+        }
+        qDebug() << "opening the keyboard again after a load error, try" << m_loadRetries;
+        m_selectedPath = path;
+        intoNormalMode();
     });
 }
 
@@ -229,7 +288,7 @@ void DeviceSession::intoDFUMode()
 
 void DeviceSession::openUSB()
 {
-    if (m_usb)
+    if (m_usb || m_shutDown)
         return;
     qInfo() << "Create USB thread.";
     m_openTime.start();
@@ -268,10 +327,29 @@ void DeviceSession::finishLoadDeviceSlot()
         return;
     Q_EMIT pagesBuilding();
 
+    // The question box runs a nested event loop: the keyboard may be unplugged
+    // (or another one loaded), and the program may exit, before it returns.
+    const QPointer<Device> device = m_device;
+    const auto stillCurrent = [this, &device] {
+        return !Dialogs::isReleased(this) && !m_shutDown && device && m_device == device;
+    };
     if (checkVersion()) {
-        Q_EMIT firmwareUpdateRequested();
-        return;
+        if (!stillCurrent())
+            return;
+        if (m_firmwareUpdateAvailable) {
+            Q_EMIT firmwareUpdateRequested();
+            return;
+        }
+        const bool zh = m_langType == 0;
+        Dialogs::information(
+            m_dialogParent, zh ? QStringLiteral("固件更新") : QStringLiteral("Firmware Update"),
+            zh ? QStringLiteral("此版本的 Lumory 还不能更新固件。键盘保留当前固件，可以照常使用。")
+               : QStringLiteral("This version of Lumory cannot update firmware yet. The "
+                                "keyboard keeps its current firmware and works as before."));
     }
+    if (!stillCurrent())
+        return;
+    m_loadRetries = 0;
 
     const QByteArray block = m_device->productNameBlock();
     m_board = Data::findBoard(*m_boards, block);
@@ -312,9 +390,12 @@ bool DeviceSession::checkVersion()
                          QStringLiteral("</font>") + QStringLiteral(" less than ") +
                          QStringLiteral("<font color='red'>v") + QString::number(latest, 'f', 2) +
                          QStringLiteral("</font>") + QStringLiteral(", Firmware Update you sure!");
-    return Dialogs::information(m_dialogParent, tr("Firmware Update"), text,
-                                QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::Yes) == QMessageBox::Yes;
+    const QPointer<Device> device = m_device;
+    const bool yes = Dialogs::information(m_dialogParent, tr("Firmware Update"), text,
+                                          QMessageBox::Yes | QMessageBox::No,
+                                          QMessageBox::Yes) == QMessageBox::Yes;
+    // Unplugged or closed while the question was open: nothing to update.
+    return yes && !Dialogs::isReleased(this) && device && m_device == device;
 }
 
 void DeviceSession::deviceLoadInfoError()
@@ -323,8 +404,10 @@ void DeviceSession::deviceLoadInfoError()
         return;
     qWarning() << "Device Load Info Error.";
     qWarning() << "在加载Device时，出现错误，卡顿在USB写入数据中......测试处理.........";
+    const QString path = m_usb ? m_usb->getUsbPath() : m_selectedPath;
     closeDevice();
     Q_EMIT loadFailed();
+    retryAfterLoadError(path);
 }
 
 void DeviceSession::usbDisconnectSLot()
@@ -337,7 +420,7 @@ void DeviceSession::usbDisconnectSLot()
         return;
     qDebug() << "start scan usb open mode.";
     closeDevice();
-    if (!m_switching)
+    if (!m_switching && !m_shutDown)
         m_scanTimer->start();
 }
 

@@ -67,6 +67,14 @@ public:
     bool checkVersion();
     // Closes the keyboard and opens it again (after a factory reset).
     void reloadDevice();
+    // The program is exiting: timers stop, the keyboard is closed and nothing
+    // opens a keyboard again (pending switches and retries are dropped).
+    void shutdown();
+    bool isShutDown() const { return m_shutDown; }
+    // Whether "Yes" to the version question leads to a firmware update. Until
+    // a firmware flow takes it, "Yes" explains that and the keyboard loads.
+    void setFirmwareUpdateAvailable(bool available) { m_firmwareUpdateAvailable = available; }
+    void setLanguage(int langType) { m_langType = langType; }
 
 public Q_SLOTS:
     void scanDeviceSlot();
@@ -110,6 +118,9 @@ Q_SIGNALS:
 
 private:
     bool hasIdentifiers() const;
+    // Opens `path` again after a load error while it is present, a few times.
+    void retryAfterLoadError(const QString &path);
+    bool isPresent(const QString &path) const;
 
     Data *m_catalogue = nullptr;
     const QVector<BoardInfo *> *m_boards = nullptr;
@@ -135,6 +146,12 @@ private:
     bool m_switching = false;
     bool m_loaded = false;
     bool m_closing = false;
+    bool m_shutDown = false;
+    bool m_firmwareUpdateAvailable = false;
+    int m_langType = 1;
+    // Automatic re-opens after load errors of the same keyboard.
+    QString m_failedPath;
+    int m_loadRetries = 0;
     BoardInfo *m_board = nullptr;
     QString m_deviceDir;
     QElapsedTimer m_openTime;

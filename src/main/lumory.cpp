@@ -7,7 +7,9 @@
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
+#include "widget/atomicfile.h"
 #include "widget/data.h"
+#include "widget/dialogs.h"
 #include "widget/menutree.h"
 #include "widget/tablabel.h"
 
@@ -33,6 +35,8 @@ int g_trayOverride = -1;
 constexpr int kQuitTickMs = 500;
 constexpr int kCloseDelayMs = 100;
 constexpr int kDeviceTimerMs = 500;
+// How often a desktop without a tray is asked whether one has appeared.
+constexpr int kTrayWatchMs = 2000;
 } // namespace
 
 bool Lumory::trayAvailable()
@@ -66,6 +70,9 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     // 5. Language and the shared update state.
+    // A write killed half-way leaves its temporary file beside the preferences.
+    AtomicFile::removeStaleTemporaries(
+        AppPaths::configDir(), {QStringLiteral("Language.xml"), QStringLiteral("menutree.xml")});
     m_language = new Language(this);
     m_overallVariate = new overallVariate(this);
     m_overallVariate->init();
@@ -110,6 +117,7 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     // 10. Device timers.
     m_session = new DeviceSession(m_data, &m_boards, m_menuTree, m_overallVariate, this, this);
     connectSession();
+    connect(m_language, &Language::LanguageChange, m_session, &DeviceSession::setLanguage);
     connect(m_session, &DeviceSession::deviceState, this, &Lumory::stateSlot);
     qDebug() << "device timers connected";
 
@@ -149,6 +157,28 @@ void Lumory::initMenuTree()
     connect(m_menuTree, &MenuTree::emitLayoutVersionAuto, this, &Lumory::layoutVersionAutoSlot);
     connect(m_menuTree, &MenuTree::emitCheckForUpdate, this, &Lumory::showUpdatePageSlot);
     m_menuTree->initLayoutVersion();
+}
+
+void Lumory::showTrayIconWhenAvailable()
+{
+    if (!m_trayIcon)
+        return;
+    if (trayAvailable()) {
+        m_trayIcon->setVisible(true);
+        if (m_trayWatch) {
+            qInfo() << "system tray appeared; tray icon shown";
+            m_trayWatch->deleteLater();
+            m_trayWatch = nullptr;
+        }
+        return;
+    }
+    if (!m_trayWatch) {
+        qInfo() << "no system tray yet; the icon is shown when one appears";
+        m_trayWatch = new QTimer(this);
+        m_trayWatch->setObjectName(QStringLiteral("trayWatch"));
+        connect(m_trayWatch, &QTimer::timeout, this, &Lumory::showTrayIconWhenAvailable);
+        m_trayWatch->start(kTrayWatchMs);
+    }
 }
 
 void Lumory::initSystemBoot()
@@ -240,11 +270,18 @@ void Lumory::showPage(const QString &pageName)
     // The drawn keyboard belongs to the key and colour pages.
     const bool keyPage = pageName == QLatin1String("staticLayout");
     m_boardArea->setVisible(keyPage || pageName == QLatin1String("Color"));
+    if (m_keyLayout) {
+        // A selection belongs to the page it was made on, and only the key
+        // page writes key codes (the colour page shows the same board).
+        m_keyLayout->unsetCursorSlot();
+        m_keyLayout->setRemapEnabled(keyPage);
+    }
     // The board is built only once the keyboard's pages may act.
     if (keyPage && m_keyLayout && m_initLock) {
         m_keyLayout->createDynamicKeybtn();
         m_keyLayout->setDynamicKeyUnsetCursor();
-        m_keyLayout->KeyBtnToolTip(false);
+        // The keys' tool tips name the function each one has.
+        m_keyLayout->KeyBtnToolTip(true);
         m_keyLayout->setFrameGlobuleKeyShow(true);
     }
     for (TabLabel *label : qAsConst(m_tabLabels))
@@ -310,7 +347,8 @@ void Lumory::deinitTools()
     if (m_quitTimer)
         return; // already quitting
     m_session->scanTimer()->stop();
-    m_session->closeDevice();
+    // Closes the keyboard and keeps pending switches or retries from opening it again.
+    m_session->shutdown();
     qDebug() << "delete close device finish.";
     m_quitTimer = new QTimer(this);
     connect(m_quitTimer, &QTimer::timeout, this, &Lumory::quitSlot);
@@ -339,15 +377,18 @@ void Lumory::quitLumory()
 {
     delete m_hideTimer;
     m_hideTimer = nullptr;
-    // The keyboard is closed by now; its session goes before the menu it uses.
-    delete m_session;
+    // The quit routine may run inside a box's event loop (Exit or SIGTERM
+    // while a question is open): whatever a box may be waiting in is deleted
+    // once the box has returned. The keyboard is closed by now; its session
+    // goes before the menu it uses.
+    Dialogs::deleteSafely(m_session);
     m_session = nullptr;
-    delete m_keyLayout;
+    Dialogs::deleteSafely(m_keyLayout);
     m_keyLayout = nullptr;
-    delete m_setting;
+    Dialogs::deleteSafely(m_setting);
     m_setting = nullptr;
     qDebug() << "delete static dialog finish.";
-    delete m_menuTree;
+    Dialogs::deleteSafely(m_menuTree);
     m_menuTree = nullptr;
     qDebug() << "delete menu tree finished.";
     qDebug() << "delete synmic keyBtn finish.";
@@ -357,6 +398,8 @@ void Lumory::quitLumory()
     qInfo().noquote() << "Lumory quit."
                       << QDateTime::currentDateTime().toString(
                              QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    delete m_trayWatch;
+    m_trayWatch = nullptr;
     if (m_trayIcon) {
         m_trayIcon->hide();
         delete m_trayIcon;
@@ -382,7 +425,7 @@ void Lumory::closeEvent(QCloseEvent *event)
     } else {
         qDebug() << "0000000000000000000-unmormal quit-0000000000000000000";
         if (m_session) {
-            m_session->closeDevice();
+            m_session->shutdown();
             quitLumory();
         }
     }

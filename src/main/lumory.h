@@ -51,6 +51,10 @@ public:
     // Shows the tabs of a board (all but COLOR without one) and opens the first.
     void updateTabWidgetPage(BoardInfo *board);
 
+    // The window's size on a screen with this available geometry: the
+    // preferred 1180 x 800, or less where the screen is smaller.
+    static QSize windowSizeFor(const QRect &available);
+
     // Whether the desktop has a system tray. Without one the window is never
     // hidden (it would be unreachable); it is minimised instead.
     static bool trayAvailable();
@@ -92,6 +96,9 @@ private:
     void initMenuTree();
     void initButton();
     void initTrayIcon();
+    // Shows the tray icon now, or as soon as a system tray appears (a panel
+    // that starts after the program at log-in).
+    void showTrayIconWhenAvailable();
     void createActionsMenu();
     void initTabWidget();
     void initSystemBoot();
@@ -136,6 +143,7 @@ private:
     QAction *m_exitAction = nullptr;
     QTimer *m_hideTimer = nullptr;
     QTimer *m_quitTimer = nullptr;
+    QTimer *m_trayWatch = nullptr;
 
     // Widgets of the window.
     QWidget *m_titleBar = nullptr;

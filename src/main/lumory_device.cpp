@@ -17,6 +17,7 @@
 
 #include <QDebug>
 #include <QLabel>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -90,7 +91,7 @@ void Lumory::createSettingPage(bool layoutEditor)
     QWidget *container = pageContainer(QStringLiteral("Setting"));
     if (!container)
         return;
-    delete m_setting;
+    Dialogs::deleteSafely(m_setting);
     m_setting = new Setting(layoutEditor, container);
     if (!container->layout()) {
         auto *layout = new QVBoxLayout(container);
@@ -106,6 +107,8 @@ void Lumory::createSettingPage(bool layoutEditor)
 void Lumory::layoutEditorSlot()
 {
     Device *device = m_session->device();
+    if (!device)
+        return; // the keyboard went away: the page hides the button too
     BoardInfo *board = m_session->currentBoard();
     BuildingBlock editor(device ? device->kcCount() : 0, board ? board->KLER : 0,
                          board ? board->KLEC : 0, m_language ? m_language->getLangType() : 1, this);
@@ -122,7 +125,8 @@ void Lumory::setSettingInformation()
     qDebug() << "setSettingInformation---------------------------";
     m_setting->setPorductInformation(
         shownName(device->productNameBlock()), Setting::versionText(device->fwVersion()),
-        Setting::versionText(device->hwVersion()), QString::fromLocal8Bit(device->releaseDate()));
+        Setting::versionText(device->hwVersion()),
+        releaseDateText(QString::fromLocal8Bit(device->releaseDate())));
     m_setting->setInformationEnabled(true);
     m_setting->setBluetoothName(shownName(device->btNameRecord()));
     m_setting->setSleepTime(device->sleepTimeMs(), device->lastSleepTimeMs());
@@ -165,6 +169,9 @@ void Lumory::onLoadFailed()
 
 void Lumory::onDeviceClosing()
 {
+    // A keyboard closed while its pages were about to be built (an unplug
+    // during the version question): page switching must work again.
+    m_initLock = true;
     m_keyLayout->deleteGlobuleKeyLayer();
     m_keyLayout->deleteDynamicKeybtn();
     m_keyLayout->setDevice(nullptr);
@@ -196,11 +203,13 @@ void Lumory::SleepTimeSlot(int minutes)
 void Lumory::FactoryResetSlot()
 {
     qDebug() << "FactoryResetSlot ";
-    Device *device = m_session->device();
+    const QPointer<Device> device = m_session ? m_session->device() : nullptr;
     if (!device)
         return;
     const uint32_t status = device->setFactoryReset();
     const bool zh = m_language && m_language->getLangType() == 0;
+    // The result box runs a nested event loop: the keyboard may go away and
+    // the program may exit before it returns.
     if (status != 0) {
         Dialogs::critical(this, tr("ErrorCode"),
                           QStringLiteral("Factory Reset Error: <font color='red'>%1</font>   ")
@@ -212,6 +221,8 @@ void Lumory::FactoryResetSlot()
                          zh ? QStringLiteral("  已恢复出厂设置。      ")
                             : QStringLiteral("  Factory settings restored.      "),
                          QMessageBox::Ok);
+    if (m_quitTimer || !m_session || m_session->device() != device || !device)
+        return;
     // The keyboard's maps, colours and settings changed under us: read them again.
     m_session->reloadDevice();
 }

@@ -2,7 +2,14 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
+#include <QVariant>
+#include <QVector>
+#include <QWidget>
+
+#include <utility>
 
 namespace Dialogs {
 
@@ -10,31 +17,120 @@ namespace {
 MessageHandler g_messageHandler;
 FileHandler g_fileHandler;
 ExecHandler g_execHandler;
+
+int g_openCount = 0;
+QVector<QPointer<QObject>> g_pendingDeletes;
+const char kReleasedProperty[] = "_lumory_released";
+
+void deletePending()
+{
+    if (g_openCount > 0)
+        return; // a new box opened meanwhile: wait for it too
+    const QVector<QPointer<QObject>> pending = std::exchange(g_pendingDeletes, {});
+    for (const QPointer<QObject> &object : pending)
+        delete object.data();
+}
+
+// Counts a box for as long as it is open.
+class OpenScope
+{
+public:
+    OpenScope() { ++g_openCount; }
+    ~OpenScope()
+    {
+        if (--g_openCount == 0 && !g_pendingDeletes.isEmpty()) {
+            // The method that opened the box is still on the stack: delete
+            // once control is back in the event loop.
+            QTimer::singleShot(0, &deletePending);
+        }
+    }
+    OpenScope(const OpenScope &) = delete;
+    OpenScope &operator=(const OpenScope &) = delete;
+};
 } // namespace
+
+int openCount()
+{
+    return g_openCount;
+}
+
+void deleteSafely(QObject *object)
+{
+    if (!object)
+        return;
+    object->setProperty(kReleasedProperty, true);
+    if (g_openCount == 0) {
+        delete object;
+        return;
+    }
+    if (auto *widget = qobject_cast<QWidget *>(object))
+        widget->hide();
+    object->disconnect();
+    g_pendingDeletes.append(object);
+}
+
+bool isReleased(const QObject *object)
+{
+    return object && object->property(kReleasedProperty).toBool();
+}
 
 int message(QWidget *parent, const MessageRequest &request)
 {
+    const OpenScope scope;
     if (g_messageHandler)
         return g_messageHandler(request);
 
-    QMessageBox box(request.icon, request.title, request.text, QMessageBox::NoButton, parent);
-    box.setTextFormat(Qt::AutoText);
-    if (request.customButtons.isEmpty()) {
-        box.setStandardButtons(request.buttons);
-        if (request.defaultButton != QMessageBox::NoButton)
-            box.setDefaultButton(request.defaultButton);
-        return box.exec();
+    // Guarded: a parent deleted while the box runs takes the box with it.
+    const QPointer<QMessageBox> box = buildMessageBox(parent, request);
+    int result = box->exec();
+    if (!request.customButtons.isEmpty()) {
+        const QAbstractButton *clicked = box ? box->clickedButton() : nullptr;
+        result = clicked ? clicked->property("customIndex").toInt() : -1;
     }
-    QList<QAbstractButton *> buttons;
+    delete box.data();
+    return result;
+}
+
+namespace {
+// Every part a box has, fully styled: a parent's style sheet (a page's
+// "QLabel { color: ... }") cascades into the box otherwise.
+const char kMessageBoxStyle[] =
+    "QMessageBox { background: #1b1d23; border: 1px solid #3a3f4b; }"
+    "QMessageBox QLabel { color: #e8eaed; background: transparent; border: none;"
+    "  padding: 0; margin: 0; font-size: 10pt; font-weight: normal; }"
+    "QMessageBox QPushButton { background: #2c313a; color: #e8eaed; border: 1px solid #3a3f4b;"
+    "  border-radius: 6px; padding: 6px 16px; margin: 0; min-width: 64px; font-size: 10pt;"
+    "  font-weight: normal; }"
+    "QMessageBox QPushButton:default { border-color: #46e6b7; }"
+    "QMessageBox QPushButton:hover, QMessageBox QPushButton:focus { border-color: #46e6b7;"
+    "  color: #ffffff; }"
+    "QMessageBox QPushButton:pressed { background: #46e6b7; color: #1b1d23; }"
+    "QMessageBox QCheckBox { color: #e8eaed; background: transparent; font-size: 10pt; }"
+    "QMessageBox QTextEdit { background: #22252d; color: #e8eaed; border: 1px solid #3a3f4b;"
+    "  selection-background-color: #46e6b7; selection-color: #1b1d23; }";
+} // namespace
+
+QMessageBox *buildMessageBox(QWidget *parent, const MessageRequest &request)
+{
+    auto *box =
+        new QMessageBox(request.icon, request.title, request.text, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_StyledBackground); // draws the border too
+    box->setStyleSheet(QLatin1String(kMessageBoxStyle));
+    box->setTextFormat(Qt::AutoText);
+    if (request.customButtons.isEmpty()) {
+        box->setStandardButtons(request.buttons);
+        if (request.defaultButton != QMessageBox::NoButton)
+            box->setDefaultButton(request.defaultButton);
+        return box;
+    }
     for (int i = 0; i < request.customButtons.size(); ++i) {
         const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
-        QPushButton *button = box.addButton(request.customButtons.at(i), role);
-        buttons.append(button);
+        QPushButton *button = box->addButton(request.customButtons.at(i), role);
+        button->setProperty("customIndex", i);
         if (i == request.defaultCustomButton)
-            box.setDefaultButton(button);
+            box->setDefaultButton(button);
     }
-    box.exec();
-    return buttons.indexOf(box.clickedButton());
+    return box;
 }
 
 namespace {
@@ -82,6 +178,7 @@ QMessageBox::StandardButton question(QWidget *parent, const QString &title, cons
 
 QString file(QWidget *parent, const FileRequest &request)
 {
+    const OpenScope scope;
     if (g_fileHandler)
         return g_fileHandler(request);
     switch (request.mode) {
@@ -99,6 +196,7 @@ QString file(QWidget *parent, const FileRequest &request)
 
 int exec(QDialog *dialog)
 {
+    const OpenScope scope;
     if (g_execHandler)
         return g_execHandler(dialog);
     return dialog->exec();

@@ -44,6 +44,11 @@ struct FileRequest
 // Shows a message box. Returns the StandardButton pressed, or the index of
 // the custom button.
 int message(QWidget *parent, const MessageRequest &request);
+// The box message() shows (the caller owns it): the request's icon, texts
+// and buttons, in the program's dark theme. Its style sheet is complete, so
+// a parent page's style sheet cannot change its colours. A custom button
+// carries its index in the property "customIndex".
+QMessageBox *buildMessageBox(QWidget *parent, const MessageRequest &request);
 
 // Convenience wrappers.
 QMessageBox::StandardButton information(QWidget *parent, const QString &title, const QString &text,
@@ -65,6 +70,24 @@ QString file(QWidget *parent, const FileRequest &request);
 
 // Runs a modal dialog (About, Help, ...) and returns its result code.
 int exec(QDialog *dialog);
+
+// Boxes and modal dialogs run a nested event loop, and anything queued can
+// run inside it: an unplug, Exit, SIGTERM. An object whose method waits in a
+// box must therefore not be deleted until that box has returned. Owners
+// delete pages, sessions and menus through deleteSafely(); a method that
+// opened a box checks isReleased(this) (and re-checks what it holds) when the
+// box returns.
+
+// Boxes, file dialogs and modal dialogs open now (including answered ones in
+// tests while their handler runs).
+int openCount();
+// Deletes `object` at once when no box is open. Otherwise hides it (when it
+// is a widget), cuts its outgoing connections, marks it released and deletes
+// it once the last box has closed and control is back in the event loop.
+// Main thread only.
+void deleteSafely(QObject *object);
+// True once deleteSafely() has been called for `object`.
+bool isReleased(const QObject *object);
 
 // Test hooks: while set, the handlers answer instead of real dialogs.
 // Setting an empty function restores the real dialogs.

@@ -7,7 +7,6 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
-#include <QFile>
 #include <QtTest>
 
 namespace {
@@ -20,21 +19,6 @@ void enableAutoStart(const TestSupport::ScratchAppDir &dir)
                                "<layout_version MacOS='0' Windows='0' Automatic='1'/></COMMAND>"));
 }
 
-QString todaysLog(const TestSupport::ScratchAppDir &dir)
-{
-    return dir.path() + QDate::currentDate().toString(QStringLiteral("/log/yyyy-MM-dd.txt"));
-}
-
-// The messages of the log file, without time, level and source.
-QStringList logMessages(const QString &path)
-{
-    QStringList messages;
-    for (const QString &line : TestSupport::readLines(path)) {
-        const int at = line.indexOf(QStringLiteral("): "));
-        messages << (at >= 0 ? line.mid(at + 3) : line);
-    }
-    return messages;
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -68,7 +52,7 @@ private Q_SLOTS:
         QCOMPARE(window.currentPageName(), QStringLiteral("Setting"));
         QVERIFY(window.tabLabels().last()->isSelected());
         QVERIFY(!window.tabLabels().first()->isSelected());
-        QVERIFY(QFile::exists(todaysLog(dir)));
+        QVERIFY(!TestSupport::logMessages(dir.path()).isEmpty());
 
         // The language follows the menu.
         window.menuTree()->chineseAction()->trigger();
@@ -79,47 +63,52 @@ private Q_SLOTS:
         QCOMPARE(window.trayExitAction()->text(), QStringLiteral("退出"));
     }
 
-    void backgroundStartHidesToTheTray()
+    void backgroundStart_data()
     {
-        TestSupport::ScratchAppDir dir;
-        TestSupport::ScopedHome home;
-        enableAutoStart(dir);
-        Lumory::setTrayAvailableOverride(1);
-        Lumory window(nullptr, QStringLiteral("/background"));
-        window.show();
-        QTRY_VERIFY(window.isHidden());
-        window.mainShow();
-        QVERIFY(window.isVisible());
-        QVERIFY(!window.isMinimized());
+        QTest::addColumn<bool>("autoStart");
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("at log-in, tray: hidden") << true << true;
+        QTest::newRow("at log-in, no tray: minimised") << true << false;
+        QTest::newRow("not at log-in: shown") << false << true;
     }
 
-    void backgroundStartWithoutTrayMinimises()
+    void backgroundStart()
     {
+        QFETCH(bool, autoStart);
+        QFETCH(bool, tray);
         TestSupport::ScratchAppDir dir;
         TestSupport::ScopedHome home;
-        enableAutoStart(dir);
-        Lumory::setTrayAvailableOverride(0);
+        if (autoStart)
+            enableAutoStart(dir);
+        Lumory::setTrayAvailableOverride(tray ? 1 : 0);
         Lumory window(nullptr, QStringLiteral("/background"));
         window.show();
+        if (!autoStart) {
+            QTest::qWait(50);
+            QVERIFY(window.isVisible() && !window.isMinimized());
+            return;
+        }
+        if (tray) {
+            QTRY_VERIFY(window.isHidden());
+            window.mainShow();
+            QVERIFY(window.isVisible() && !window.isMinimized());
+            return;
+        }
         QTRY_VERIFY(window.isMinimized());
         QVERIFY(window.isVisible());
+        QVERIFY(!window.trayIcon()->isVisible());
         // Neither the close button nor "Minimize" hides it to a missing tray.
         window.mainShow();
         window.mainHide();
         QTRY_VERIFY(window.isMinimized());
         QVERIFY(window.isVisible());
-    }
-
-    void backgroundWithoutAutoStartShowsNormally()
-    {
-        TestSupport::ScratchAppDir dir;
-        TestSupport::ScopedHome home;
+        // A panel that starts after the program: the icon appears with its
+        // tray, and from then on the window can hide to it.
         Lumory::setTrayAvailableOverride(1);
-        Lumory window(nullptr, QStringLiteral("/background"));
-        window.show();
-        QTest::qWait(50);
-        QVERIFY(window.isVisible());
-        QVERIFY(!window.isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(window.trayIcon()->isVisible(), 5000);
+        window.mainShow();
+        window.mainHide();
+        QTRY_VERIFY(window.isHidden());
     }
 
     void exitSequenceLogsItsStagesInOrder()
@@ -135,34 +124,19 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!LogHandler::instance().isInstalled(), 5000);
         delete window;
 
-        const QStringList messages = logMessages(todaysLog(dir));
-        const QStringList expected = {
-            QStringLiteral("close device....."),
-            QStringLiteral("0000000000000000000-closeDevice-0000000000000000000"),
-            QStringLiteral("delete close device finish."),
-            QStringLiteral("quit countdown 1"),
-            QStringLiteral("quit countdown 0"),
-            QStringLiteral("delete static dialog finish."),
-            QStringLiteral("delete menu tree finished."),
-            QStringLiteral("delete synmic keyBtn finish."),
-            QStringLiteral("delete static keyBtn finish."),
-            QStringLiteral("Lumory quit."),
-            QStringLiteral("colseEvent()"),
-            QStringLiteral("0000000000000000000-normal quit-0000000000000000000"),
-            QStringLiteral("0000000000000000000-closeEvent-0000000000000000000"),
-        };
-        int from = 0;
-        for (const QString &want : expected) {
-            int found = -1;
-            for (int i = from; i < messages.size(); ++i) {
-                if (messages.at(i).startsWith(want)) {
-                    found = i;
-                    break;
-                }
-            }
-            QVERIFY2(found >= 0, qPrintable(QStringLiteral("missing in order: ") + want));
-            from = found + 1;
-        }
+        const QStringList messages = TestSupport::logMessages(dir.path());
+        QString missing;
+        QVERIFY2(
+            TestSupport::hasInOrder(
+                messages,
+                {"close device.....", "0000000000000000000-closeDevice-0000000000000000000",
+                 "delete close device finish.", "quit countdown 1", "quit countdown 0",
+                 "delete static dialog finish.", "delete menu tree finished.",
+                 "delete synmic keyBtn finish.", "delete static keyBtn finish.", "Lumory quit.",
+                 "colseEvent()", "0000000000000000000-normal quit-0000000000000000000",
+                 "0000000000000000000-closeEvent-0000000000000000000"},
+                &missing),
+            qPrintable(missing));
         // The close event is the last line written.
         QCOMPARE(messages.last(),
                  QStringLiteral("0000000000000000000-closeEvent-0000000000000000000"));

@@ -46,37 +46,12 @@ bool SessionFixture::waitClosed(int timeoutMs)
 
 QStringList SessionFixture::logMessages() const
 {
-    LogHandler::instance().flush();
-    QStringList messages;
-    const QString path =
-        appDir.path() + QDate::currentDate().toString(QStringLiteral("/log/yyyy-MM-dd.txt"));
-    for (const QString &line : readLines(path)) {
-        const int at = line.indexOf(QStringLiteral("): "));
-        messages << (at >= 0 ? line.mid(at + 3) : line);
-    }
-    return messages;
+    return TestSupport::logMessages(appDir.path());
 }
 
 bool SessionFixture::logHasInOrder(const QStringList &expected, QString *missing) const
 {
-    const QStringList messages = logMessages();
-    int from = 0;
-    for (const QString &want : expected) {
-        int found = -1;
-        for (int i = from; i < messages.size(); ++i) {
-            if (messages.at(i).startsWith(want)) {
-                found = i;
-                break;
-            }
-        }
-        if (found < 0) {
-            if (missing)
-                *missing = want;
-            return false;
-        }
-        from = found + 1;
-    }
-    return true;
+    return hasInOrder(logMessages(), expected, missing);
 }
 
 QStringList SessionFixture::deviceEntries() const

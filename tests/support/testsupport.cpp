@@ -1,14 +1,19 @@
 #include "testsupport.h"
 
 #include "main/apppaths.h"
+#include "main/loghandler.h"
 #include "simbus.h"
 
+#include <QDate>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <QTimer>
 
 namespace TestSupport {
 
@@ -117,20 +122,92 @@ ScopedHome::~ScopedHome()
         qunsetenv("HOME");
 }
 
+QStringList logMessages(const QString &appDir)
+{
+    LogHandler::instance().flush();
+    QStringList messages;
+    const QString path =
+        appDir + QDate::currentDate().toString(QStringLiteral("/log/yyyy-MM-dd.txt"));
+    for (const QString &line : readLines(path)) {
+        const int at = line.indexOf(QStringLiteral("): "));
+        messages << (at >= 0 ? line.mid(at + 3) : line);
+    }
+    return messages;
+}
+
+bool hasInOrder(const QStringList &messages, const QStringList &expected, QString *missing)
+{
+    int from = 0;
+    for (const QString &want : expected) {
+        int found = -1;
+        for (int i = from; i < messages.size() && found < 0; ++i) {
+            if (messages.at(i).startsWith(want))
+                found = i;
+        }
+        if (found < 0) {
+            if (missing)
+                *missing = want;
+            return false;
+        }
+        from = found + 1;
+    }
+    return true;
+}
+
 DialogRecorder::DialogRecorder()
 {
     Dialogs::setMessageHandler([this](const Dialogs::MessageRequest &request) {
         messages.append(request);
-        return answers.isEmpty() ? defaultAnswer : answers.dequeue();
+        const int answer = answers.isEmpty() ? defaultAnswer : answers.dequeue();
+        interrupt();
+        return answer;
     });
     Dialogs::setFileHandler([this](const Dialogs::FileRequest &request) {
         files.append(request);
-        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+        const QString answer = fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+        interrupt();
+        return answer;
     });
     Dialogs::setExecHandler([this](QDialog *dialog) {
         execDialogs.append(dialog->objectName());
+        interrupt();
         return execResult;
     });
+}
+
+void DialogRecorder::interruptNext(std::function<void()> action, std::function<bool()> done,
+                                   int spinMs)
+{
+    m_action = std::move(action);
+    m_done = std::move(done);
+    m_spinMs = spinMs;
+}
+
+void DialogRecorder::interrupt()
+{
+    ++opened;
+    if (!m_action)
+        return;
+    if (interruptAfter > 0) {
+        --interruptAfter;
+        return;
+    }
+    const std::function<void()> action = std::exchange(m_action, {});
+    const std::function<bool()> done = std::exchange(m_done, {});
+    action();
+    // A nested event loop, as a box runs one; Exit's QCoreApplication::quit()
+    // ends it as it would end the box.
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (clock.elapsed() >= m_spinMs || (done && done()))
+            loop.quit();
+    });
+    tick.start(10);
+    loop.exec();
+    interruptDone = done && done();
 }
 
 DialogRecorder::~DialogRecorder()

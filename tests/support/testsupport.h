@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <functional>
 
 namespace sim {
 class SimKeyboard;
@@ -62,6 +63,24 @@ public:
     int defaultAnswer = QMessageBox::Ok;
     QQueue<QString> fileAnswers;
     int execResult = 0;
+
+    // The next box, file dialog or modal dialog does not answer at once: as
+    // a real box's event loop would, it first runs `action` (an unplug, Exit,
+    // SIGTERM, ...) and lets queued work run until `done` holds (or
+    // `spinMs` pass), then answers as usual. Opened boxes are counted.
+    void interruptNext(std::function<void()> action, std::function<bool()> done = {},
+                       int spinMs = 3000);
+    // Boxes to answer normally before the interrupted one.
+    int interruptAfter = 0;
+    int opened = 0;
+    // Whether the interruption's `done` held before the box answered.
+    bool interruptDone = false;
+
+private:
+    void interrupt();
+    std::function<void()> m_action;
+    std::function<bool()> m_done;
+    int m_spinMs = 0;
 };
 
 // Whole-file helpers for assertions and fixtures.
@@ -77,6 +96,14 @@ bool copyTree(const QString &from, const QString &to);
 
 // The lines of a text file.
 QStringList readLines(const QString &path);
+
+// Messages of today's log in an application directory (without time, level
+// and source).
+QStringList logMessages(const QString &appDir);
+// True when `expected` appear in this order among `messages` (each matched by
+// prefix); `missing` receives the first one not found.
+bool hasInOrder(const QStringList &messages, const QStringList &expected,
+                QString *missing = nullptr);
 
 // Directory holding the shipped data (data/ of the source tree).
 QString sourceDataDir();

@@ -1,0 +1,168 @@
+// Every box the program opens runs a nested event loop. While it is open the
+// keyboard can be unplugged, or Exit / SIGTERM can run the whole exit
+// sequence; when the box then returns, nothing may touch what is gone.
+// Each row opens one box and interrupts it from inside (as its event loop
+// would run it); a crash fails the test.
+#include "device/device.h"
+#include "main/devicesession.h"
+#include "main/loghandler.h"
+#include "main/termination.h"
+#include "sessionfixture.h"
+#include "setting/setting.h"
+#include "widget/menutree.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+
+using sim::Personality;
+using TestSupport::SessionFixture;
+
+namespace {
+enum class Interruption
+{
+    Unplug,
+    Exit,
+    Sigterm
+};
+
+// QCoreApplication::quit() makes every later QEventLoop::exec() return at
+// once until the next exec(); start the next case with a clean slate.
+void resetQuitState()
+{
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+} // namespace
+
+class TestModalBoxes : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Box
+    {
+        Personality personality;
+        int boxesBefore; // answered normally before the interrupted one
+        std::function<void(Lumory *)> open;
+    };
+
+    static Box box(const QString &name)
+    {
+        if (name == QLatin1String("version question")) // T88: firmware older than the catalogue
+            return {Personality::UsbOnly, 0, [](Lumory *) {}};
+        if (name == QLatin1String("factory reset result")) {
+            return {Personality::DualMode, 1,
+                    [](Lumory *w) { w->settingPage()->factoryResetButton()->click(); }};
+        }
+        if (name == QLatin1String("settings result")) {
+            return {Personality::DualMode, 0,
+                    [](Lumory *w) { Q_EMIT w->settingPage()->emitBluetoothName("Lumory BT"); }};
+        }
+        if (name == QLatin1String("about"))
+            return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
+        return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
+    }
+
+private Q_SLOTS:
+    void cleanup() { resetQuitState(); }
+
+    void interruptedBox_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("interruption");
+        const char *boxes[] = {"version question", "factory reset result", "settings result",
+                               "about", "layout editor"};
+        for (const char *name : boxes) {
+            QTest::addRow("%s, unplug", name)
+                << QString::fromLatin1(name) << int(Interruption::Unplug);
+            QTest::addRow("%s, exit", name) << QString::fromLatin1(name) << int(Interruption::Exit);
+        }
+        QTest::addRow("version question, SIGTERM")
+            << QStringLiteral("version question") << int(Interruption::Sigterm);
+        QTest::addRow("factory reset result, SIGTERM")
+            << QStringLiteral("factory reset result") << int(Interruption::Sigterm);
+    }
+
+    void interruptedBox()
+    {
+        QFETCH(QString, box);
+        QFETCH(int, interruption);
+        const Box b = TestModalBoxes::box(box);
+        const bool versionQuestion = box == QLatin1String("version question");
+
+        SessionFixture f;
+        sim::SimKeyboard *kb = f.bus.plug(b.personality);
+        f.dialogs.defaultAnswer = QMessageBox::Yes;
+        f.dialogs.answers << 0 << QMessageBox::Yes; // the custom "Ok" of a question, then Yes
+        f.dialogs.interruptAfter = b.boxesBefore;
+        Lumory *w = f.start();
+        installTerminationHandler(w);
+        QSignalSpy update(w->deviceSession(), &DeviceSession::firmwareUpdateRequested);
+
+        switch (Interruption(interruption)) {
+        case Interruption::Unplug:
+            f.dialogs.interruptNext([&] { f.bus.unplug(kb); },
+                                    [&] { return !w->deviceSession()->usb(); });
+            break;
+        case Interruption::Exit:
+            f.dialogs.interruptNext([&] { w->exitAppActionSlot(); },
+                                    [] { return !LogHandler::instance().isInstalled(); });
+            break;
+        case Interruption::Sigterm:
+            f.dialogs.interruptNext([] { ::raise(SIGTERM); },
+                                    [] { return !LogHandler::instance().isInstalled(); });
+            break;
+        }
+        if (!versionQuestion) {
+            QVERIFY(f.waitLoaded());
+            b.open(w);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.opened > b.boxesBefore, 10000);
+        QVERIFY2(f.dialogs.interruptDone, "the interruption did not finish inside the box");
+        QTest::qWait(50); // what the method does after its box returned
+
+        if (interruption == int(Interruption::Unplug)) {
+            // Nothing was built or updated for the keyboard that went away,
+            // and the program still works: a keyboard plugged in loads.
+            QCOMPARE(update.count(), 0);
+            QVERIFY(!w->deviceSession()->isLoaded());
+            QVERIFY(w->initLock());
+            QVERIFY(f.waitClosed());
+            f.dialogs.answers.clear();
+            f.dialogs.defaultAnswer = QMessageBox::No;
+            f.bus.plug(Personality::DualMode);
+            QVERIFY(f.waitLoaded());
+        } else {
+            QVERIFY(!LogHandler::instance().isInstalled());
+            QVERIFY(!w->deviceSession());
+            QVERIFY(f.bus.openHandleCount() == 0);
+            // What waited in the box is gone once control is back in the loop.
+            QTest::qWait(10);
+            f.window.reset();
+        }
+    }
+
+    void versionQuestionAnsweredYesStillLoadsTheKeyboard()
+    {
+        SessionFixture f;
+        f.bus.plug(Personality::UsbOnly);
+        f.dialogs.answers << QMessageBox::Yes;
+        Lumory *w = f.start();
+        QSignalSpy update(w->deviceSession(), &DeviceSession::firmwareUpdateRequested);
+        QVERIFY(f.waitLoaded());
+        // Until firmware updates exist here, "Yes" explains that and goes on.
+        QCOMPARE(f.dialogs.messages.size(), 2);
+        QCOMPARE(f.dialogs.messages.at(1).title, QStringLiteral("Firmware Update"));
+        QCOMPARE(update.count(), 0);
+        QCOMPARE(w->currentPageName(), QStringLiteral("staticLayout"));
+        QVERIFY(w->settingPage()->productText().endsWith(QStringLiteral("T88")));
+    }
+};
+
+QTEST_MAIN(TestModalBoxes)
+#include "tst_modalboxes.moc"
