@@ -172,6 +172,8 @@ void KeyLayout::layoutVersionAutoSlot()
 void KeyLayout::setDevice(Device *device)
 {
     m_ptrDevice = device;
+    // The instructions are about the keyboard drawn above the palette.
+    m_hint->setVisible(device != nullptr);
 }
 
 void KeyLayout::createDynamicKeybtn()
