@@ -1,5 +1,6 @@
 #include "widget/dialogs.h"
 
+#include <QColorDialog>
 #include <QDialog>
 #include <QFileDialog>
 #include <QPointer>
@@ -17,6 +18,7 @@ namespace {
 MessageHandler g_messageHandler;
 FileHandler g_fileHandler;
 ExecHandler g_execHandler;
+ColorHandler g_colorHandler;
 
 int g_openCount = 0;
 QVector<QPointer<QObject>> g_pendingDeletes;
@@ -202,6 +204,21 @@ int exec(QDialog *dialog)
     return dialog->exec();
 }
 
+QColor color(QWidget *parent, const QColor &initial, const QString &title)
+{
+    const OpenScope scope;
+    if (g_colorHandler)
+        return g_colorHandler(ColorRequest{initial, title});
+    // Guarded: a parent deleted while the dialog runs takes the dialog along.
+    const QPointer<QColorDialog> dialog = new QColorDialog(initial, parent);
+    dialog->setWindowTitle(title);
+    dialog->setOption(QColorDialog::ShowAlphaChannel);
+    const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
+    const QColor chosen = accepted ? dialog->selectedColor() : QColor();
+    delete dialog.data();
+    return chosen;
+}
+
 void setMessageHandler(MessageHandler handler)
 {
     g_messageHandler = std::move(handler);
@@ -215,6 +232,11 @@ void setFileHandler(FileHandler handler)
 void setExecHandler(ExecHandler handler)
 {
     g_execHandler = std::move(handler);
+}
+
+void setColorHandler(ColorHandler handler)
+{
+    g_colorHandler = std::move(handler);
 }
 
 } // namespace Dialogs

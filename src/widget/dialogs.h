@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -71,6 +72,16 @@ QString file(QWidget *parent, const FileRequest &request);
 // Runs a modal dialog (About, Help, ...) and returns its result code.
 int exec(QDialog *dialog);
 
+struct ColorRequest
+{
+    QColor initial;
+    QString title;
+};
+
+// A colour chooser with the alpha channel shown; an invalid colour when
+// cancelled.
+QColor color(QWidget *parent, const QColor &initial, const QString &title);
+
 // Boxes and modal dialogs run a nested event loop, and anything queued can
 // run inside it: an unplug, Exit, SIGTERM. An object whose method waits in a
 // box must therefore not be deleted until that box has returned. Owners
@@ -94,8 +105,10 @@ bool isReleased(const QObject *object);
 using MessageHandler = std::function<int(const MessageRequest &)>;
 using FileHandler = std::function<QString(const FileRequest &)>;
 using ExecHandler = std::function<int(QDialog *)>;
+using ColorHandler = std::function<QColor(const ColorRequest &)>;
 void setMessageHandler(MessageHandler handler);
 void setFileHandler(FileHandler handler);
 void setExecHandler(ExecHandler handler);
+void setColorHandler(ColorHandler handler);
 
 } // namespace Dialogs

@@ -173,6 +173,12 @@ DialogRecorder::DialogRecorder()
         interrupt();
         return execResult;
     });
+    Dialogs::setColorHandler([this](const Dialogs::ColorRequest &request) {
+        colors.append(request);
+        const QColor answer = colorAnswers.isEmpty() ? QColor() : colorAnswers.dequeue();
+        interrupt();
+        return answer;
+    });
 }
 
 void DialogRecorder::interruptNext(std::function<void()> action, std::function<bool()> done,
@@ -215,6 +221,7 @@ DialogRecorder::~DialogRecorder()
     Dialogs::setMessageHandler({});
     Dialogs::setFileHandler({});
     Dialogs::setExecHandler({});
+    Dialogs::setColorHandler({});
 }
 
 } // namespace TestSupport

@@ -63,6 +63,8 @@ public:
     int defaultAnswer = QMessageBox::Ok;
     QQueue<QString> fileAnswers;
     int execResult = 0;
+    QList<Dialogs::ColorRequest> colors;
+    QQueue<QColor> colorAnswers; // an invalid colour (or none left) cancels
 
     // The next box, file dialog or modal dialog does not answer at once: as
     // a real box's event loop would, it first runs `action` (an unplug, Exit,
