@@ -6,6 +6,10 @@
 //   load_*         the whole loading sequence, run directly on a Device
 //   macro512_*     writing and reading a 512-frame macro, against the sum of
 //                  the pauses the transfer protocol prescribes
+//   paint_key_ms   one key's colour written and acknowledged (floor: one round trip)
+//   krm_switch_ms, lmm_switch_ms
+//                  switching the colour / mode map and reading it back
+//                  (floor: 1 + one round trip per chunk of the map)
 
 #include "device/device.h"
 #include "device/hidbackend.h"
@@ -184,6 +188,47 @@ int macroTransfers()
     return (w == WK_SUCCESS && r == WK_SUCCESS && same) ? 0 : 1;
 }
 
+int lighting()
+{
+    sim::SimBus bus;
+    bus.plug(sim::Personality::DualMode);
+    Link link(&bus);
+    if (!link.opened)
+        return 1;
+    Device *d = link.device;
+    if (d->getKRInfo() || d->getCurKRMID() || d->getLMInfo() || d->getCurLMMID())
+        return 1;
+    const double rtt = 2.0 * bus.reportLatencyUs() / 1000.0;
+    QElapsedTimer clock;
+    std::vector<double> paint, krm, lmm;
+    int failures = 0;
+    for (int i = 0; i < 200; ++i) {
+        clock.start();
+        failures += d->setKRRgb(uint8_t(i % d->krCount()), 0xFF000000u | uint32_t(i) * 977u) != 0;
+        paint.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    for (int i = 0; i < 20; ++i) {
+        clock.start();
+        failures += d->setCurKRMID(uint8_t(i % d->krmCount())) != 0;
+        failures += d->getCurKRM() != 0;
+        krm.push_back(clock.nsecsElapsed() / 1e6);
+        clock.start();
+        failures += d->setCurLMMID(uint8_t(i % d->lmmCount())) != 0;
+        failures += d->getCurLMM() != 0;
+        lmm.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    const int krChunks = (d->krCount() + wk::kKeyChunk - 1) / wk::kKeyChunk;
+    const int lmChunks =
+        (d->lmCount() + wk::kMaxModeEntriesPerFrame - 1) / wk::kMaxModeEntriesPerFrame;
+    figure("paint_key_ms", percentile(paint, 0.5), "ms");
+    figure("paint_key_floor_ms", rtt, "ms");
+    figure("krm_switch_ms", percentile(krm, 0.5), "ms");
+    figure("krm_switch_floor_ms", (1 + krChunks) * rtt, "ms");
+    figure("lmm_switch_ms", percentile(lmm, 0.5), "ms");
+    figure("lmm_switch_floor_ms", (1 + lmChunks) * rtt, "ms");
+    return failures ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -194,6 +239,7 @@ int main(int argc, char **argv)
     failed += roundTrips();
     failed += loading();
     failed += macroTransfers();
+    failed += lighting();
     if (failed)
         std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
     return failed ? 1 : 0;

@@ -134,6 +134,10 @@ public:
     virtual void setKeyColours(int map, const QByteArray &entries) = 0;
     virtual void setModes(int map, const QByteArray &modes) = 0;
     virtual void setLightingRecord(int index, const QByteArray &record) = 0;
+    // Colour maps as reported: `reportedCount` maps (-1: the real number; 0: a
+    // keyboard without switchable maps that still paints its active one) and
+    // `current` as the active map (may be out of range).
+    virtual void setColourMapShape(int reportedCount, int current) = 0;
     virtual void setKeyFunction(int index, const QByteArray &entry) = 0;
     // Stores a macro: head `used` set, `frameCount` = frames.size() / 10, the name
     // NUL-padded to 16 bytes. Returns false for a bad slot or more than 512 frames.

@@ -227,6 +227,8 @@ Keyboard::Outcome Keyboard::handleColours(const Frame &req, Frame &ans)
         return Outcome::Answer;
     }
     const Outcome outcome = handleKeyMaps(req, ans, m_state->colourMaps, m_state->curColourMap);
+    if (req[1] == 0x00 && m_state->reportedColourMaps >= 0)
+        ans[8] = uint8_t(m_state->reportedColourMaps);
     if (m_traits.echoesLightingWrites && req[1] == 0x11)
         echoRequest(req, ans);
     return outcome;

@@ -342,8 +342,13 @@ void fillDefaults(KeyboardState &s, Personality personality, int index, bool ide
         s.colourMaps.push_back(colourMap(t.keyCount, m));
     s.curModeMap = 0;
     s.modeMaps.clear();
-    for (int m = 0; m < t.modeMaps; ++m)
-        s.modeMaps.push_back(QByteArray(t.keyCount, char(m)));
+    for (int m = 0; m < t.modeMaps; ++m) {
+        // Map m gives every key mode m, and every seventh key a livelier one.
+        QByteArray modes(t.keyCount, char(m));
+        for (int i = 3; i < t.keyCount; i += 7)
+            modes[i] = char((m + 5) % 32);
+        s.modeMaps.push_back(modes);
+    }
     s.lightingRecords.clear();
     for (int n = 0; n < t.lightingRecords; ++n)
         s.lightingRecords.push_back(lightingRecord(n));

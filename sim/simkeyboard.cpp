@@ -501,6 +501,13 @@ void Keyboard::setLightingRecord(int index, const QByteArray &record)
         m_state->lightingRecords[size_t(index)] = fitted(record, 12);
 }
 
+void Keyboard::setColourMapShape(int reportedCount, int current)
+{
+    auto l = lock();
+    m_state->reportedColourMaps = reportedCount;
+    m_state->curColourMap = current;
+}
+
 QByteArray Keyboard::keyFunction(int index) const
 {
     auto l = lock();

@@ -74,6 +74,7 @@ struct KeyboardState
     int curKeyMap = 0;
     std::vector<QByteArray> keyMaps; // keyCount x 4
     int curColourMap = 0;
+    int reportedColourMaps = -1;        // -1: colourMaps.size()
     std::vector<QByteArray> colourMaps; // keyCount x 4
     int curModeMap = 0;
     std::vector<QByteArray> modeMaps;        // keyCount x 1
@@ -202,6 +203,7 @@ public:
     void setKeyColours(int map, const QByteArray &entries) override;
     void setModes(int map, const QByteArray &modes) override;
     void setLightingRecord(int index, const QByteArray &record) override;
+    void setColourMapShape(int reportedCount, int current) override;
     void setKeyFunction(int index, const QByteArray &entry) override;
     bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) override;
     void setBluetoothName(const QByteArray &name) override;

@@ -178,7 +178,9 @@ uint32_t Device::getCurKRMID()
     uint8_t a[kReportSize];
     const uint32_t e = exchange(CMD_KEYCOLOUR, SUB_GET_CUR_KRM, nullptr, 0, 0, kGetWaitMs, a);
     if (e == WK_SUCCESS)
-        m_curkrm = m_nkrm > 0 ? static_cast<int8_t>(a[8]) : -1; // no maps: no current one
+        // As reported, also by a keyboard without switchable maps: it still
+        // paints its one active map. 0xFF reads as -1 (none) and is never sent.
+        m_curkrm = m_nkr > 0 ? static_cast<int8_t>(a[8]) : -1;
     return e;
 }
 
@@ -218,7 +220,7 @@ uint32_t Device::getKR(unsigned char first, unsigned char last, unsigned char *d
 
 uint32_t Device::setKR(unsigned char first, unsigned char last, const unsigned char *entries)
 {
-    if (!entries || !validRange(first, last, kKeyChunk) || last >= m_nkr || !m_pKRs)
+    if (!entries || !validRange(first, last, kKeyChunk) || last >= m_nkr || !m_pKRs || m_curkrm < 0)
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curkrm), first, last, 0};

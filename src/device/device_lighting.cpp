@@ -48,7 +48,9 @@ uint32_t Device::getCurLMMID()
     uint8_t a[kReportSize];
     const uint32_t e = exchange(CMD_LIGHTING, SUB_GET_CUR_LMM, nullptr, 0, 0, kGetWaitMs, a);
     if (e == WK_SUCCESS)
-        m_curlmm = m_nlmm > 0 ? static_cast<int8_t>(a[8]) : -1; // no maps: no current one
+        // As reported, also without switchable maps (0xFF reads as -1, none);
+        // a keyboard without per-key modes has no current map.
+        m_curlmm = m_nlm > 0 ? static_cast<int8_t>(a[8]) : -1;
     return e;
 }
 
@@ -78,7 +80,7 @@ uint32_t Device::getLM(unsigned char first, unsigned char last, unsigned char *d
 uint32_t Device::setLM(unsigned char first, unsigned char last, const unsigned char *entries)
 {
     if (!entries || first > last || last - first + 1 > kMaxModeEntriesPerFrame || last >= m_nlm ||
-        !m_pLMs)
+        !m_pLMs || m_curlmm < 0)
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curlmm), first, last, 0};

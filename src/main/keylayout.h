@@ -79,6 +79,8 @@ public:
     QString staticTable() const { return m_staticTable; }
     // The line above the palette that says what to do next.
     QLabel *hintLabel() const { return m_hint; }
+    // The look of a map selector button (the key-map row and the lighting rows).
+    static void styleGlobuleKey(QPushButton *button, bool selected);
     // The caption of the key-map selector row (null while there is no row).
     QLabel *keyMapLabel() const { return m_globuleLabel; }
 
@@ -109,7 +111,6 @@ private:
     };
     void showHint(Hint hint);
     void labelStatic(const QString &table);
-    void styleGlobuleKey(QPushButton *button, bool selected);
 
     Data *m_data = nullptr;
     const QVector<BoardInfo *> *m_boards = nullptr;

@@ -1,9 +1,11 @@
 #include "main/lumory.h"
 
 #include "Update/overallvariate.h"
+#include "color/color.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
+#include "main/lightingcontroller.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
@@ -96,6 +98,7 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     if (!m_keyLayout->loadStaticLayout())
         qWarning() << "static layout could not be read; the palette stays empty";
     qDebug() << "static layout:" << m_keyLayout->staticKeys().size() << "keys";
+    m_lighting = new LightingController(m_keyLayout, m_boardArea, this, this);
 
     // 8. Main menu.
     QElapsedTimer step;
@@ -118,6 +121,7 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     m_session = new DeviceSession(m_data, &m_boards, m_menuTree, m_overallVariate, this, this);
     connectSession();
     connect(m_language, &Language::LanguageChange, m_session, &DeviceSession::setLanguage);
+    connect(m_language, &Language::LanguageChange, m_lighting, &LightingController::SetLanguage);
     connect(m_session, &DeviceSession::deviceState, this, &Lumory::stateSlot);
     qDebug() << "device timers connected";
 
@@ -277,13 +281,17 @@ void Lumory::showPage(const QString &pageName)
         m_keyLayout->setRemapEnabled(keyPage);
     }
     // The board is built only once the keyboard's pages may act.
-    if (keyPage && m_keyLayout && m_initLock) {
+    const bool colorPage = pageName == QLatin1String("Color") && m_color;
+    if ((keyPage || colorPage) && m_keyLayout && m_initLock) {
         m_keyLayout->createDynamicKeybtn();
         m_keyLayout->setDynamicKeyUnsetCursor();
         // The keys' tool tips name the function each one has.
-        m_keyLayout->KeyBtnToolTip(true);
-        m_keyLayout->setFrameGlobuleKeyShow(true);
+        m_keyLayout->KeyBtnToolTip(keyPage);
     }
+    if (m_keyLayout)
+        m_keyLayout->setFrameGlobuleKeyShow(keyPage);
+    if (m_lighting)
+        m_lighting->setShown(colorPage && m_initLock);
     for (TabLabel *label : qAsConst(m_tabLabels))
         label->setSelected(label->pageName() == pageName);
 }
@@ -385,6 +393,10 @@ void Lumory::quitLumory()
     m_session = nullptr;
     Dialogs::deleteSafely(m_keyLayout);
     m_keyLayout = nullptr;
+    Dialogs::deleteSafely(m_lighting);
+    m_lighting = nullptr;
+    Dialogs::deleteSafely(m_color);
+    m_color = nullptr;
     Dialogs::deleteSafely(m_setting);
     m_setting = nullptr;
     qDebug() << "delete static dialog finish.";

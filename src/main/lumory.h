@@ -6,7 +6,10 @@
 #include <QSystemTrayIcon>
 #include <QVector>
 
+class Color;
 class Data;
+class Device;
+class LightingController;
 class DeviceSession;
 class KeyLayout;
 class Language;
@@ -46,6 +49,8 @@ public:
     QAction *trayExitAction() const { return m_exitAction; }
     Setting *settingPage() const { return m_setting; }
     KeyLayout *keyLayout() const { return m_keyLayout; }
+    LightingController *lighting() const { return m_lighting; }
+    Color *colorPage() const { return m_color; }
     Data *catalogue() const { return m_data; }
     const QVector<BoardInfo *> &boards() const { return m_boards; }
     // Shows the tabs of a board (all but COLOR without one) and opens the first.
@@ -109,6 +114,7 @@ private:
     void centreOnScreen();
     void connectSession();
     void createSettingPage(bool layoutEditor);
+    void createLightingPage(BoardInfo *board, Device *device);
     void setSettingInformation();
     void onLoadingStarted();
     void onDeviceReady(BoardInfo *board);
@@ -134,6 +140,8 @@ private:
     QVector<BoardInfo *> m_boards;
     Setting *m_setting = nullptr;
     KeyLayout *m_keyLayout = nullptr;
+    LightingController *m_lighting = nullptr;
+    Color *m_color = nullptr;
     QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;

@@ -3,10 +3,12 @@
 // settings page's requests forwarded to the keyboard.
 #include "main/lumory.h"
 
+#include "color/color.h"
 #include "device/device.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
+#include "main/lightingcontroller.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
 #include "widget/buildingblock.h"
@@ -53,6 +55,10 @@ void Lumory::connectSession()
     connect(m_session, &DeviceSession::deviceClosing, this, &Lumory::onDeviceClosing);
     connect(m_session, &DeviceSession::keyMapNotify, m_keyLayout, &KeyLayout::pressKeyMapButton);
     connect(m_session, &DeviceSession::lockNotify, m_keyLayout, &KeyLayout::applyLockStates);
+    connect(m_session, &DeviceSession::colourMapNotify, m_lighting,
+            &LightingController::pressColourMapButton);
+    connect(m_session, &DeviceSession::modeMapNotify, m_lighting,
+            &LightingController::pressModeMapButton);
 }
 
 QWidget *Lumory::pageContainer(const QString &name) const
@@ -142,12 +148,40 @@ void Lumory::onLoadingStarted()
 
 void Lumory::onDeviceReady(BoardInfo *board)
 {
-    m_keyLayout->setDevice(m_session->device());
+    Device *device = m_session->device();
+    m_keyLayout->setDevice(device);
     updateTabWidgetPage(board);
+    createLightingPage(board, device);
     createSettingPage(board && board->KLE);
     setSettingInformation();
     m_disconnected->hide();
     m_disconnectedText->hide();
+}
+
+void Lumory::createLightingPage(BoardInfo *board, Device *device)
+{
+    // Boards with a colour page in the catalogue, on keyboards that report key colours.
+    const bool lighting = board && board->color && device && device->krCount() > 0;
+    if (m_tabLabels.size() > 1)
+        m_tabLabels.at(1)->setVisible(lighting);
+    if (!lighting)
+        return;
+    QWidget *container = pageContainer(QStringLiteral("Color"));
+    if (!container)
+        return;
+    if (!container->layout()) {
+        auto *layout = new QVBoxLayout(container);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    m_color = new Color(container);
+    container->layout()->addWidget(m_color);
+    m_color->setDevice(device);
+    if (m_language)
+        m_color->SetLanguage(m_language->getLangType());
+    connect(m_language, &Language::LanguageChange, m_color, &Color::SetLanguage);
+    m_lighting->setDevice(device, m_color);
+    m_lighting->createGlobuleColorLayer();
+    m_lighting->createGlobuleModeLayer();
 }
 
 void Lumory::onLoadFinished()
@@ -172,6 +206,14 @@ void Lumory::onDeviceClosing()
     // A keyboard closed while its pages were about to be built (an unplug
     // during the version question): page switching must work again.
     m_initLock = true;
+    if (m_lighting) {
+        m_lighting->setShown(false);
+        m_lighting->deleteGlobuleColorLayer();
+        m_lighting->deleteGlobuleModeLayer();
+        m_lighting->setDevice(nullptr, nullptr);
+    }
+    Dialogs::deleteSafely(m_color);
+    m_color = nullptr;
     m_keyLayout->deleteGlobuleKeyLayer();
     m_keyLayout->deleteDynamicKeybtn();
     m_keyLayout->setDevice(nullptr);

@@ -1,0 +1,440 @@
+#include "main/lightingcontroller.h"
+
+#include "color/color.h"
+#include "color/mode.h"
+#include "color/palette.h"
+#include "device/device.h"
+#include "main/keylayout.h"
+#include "widget/dialogs.h"
+#include "widget/keybtn.h"
+
+#include <QDebug>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kCursorSize = 28;
+
+QPixmap swatch(const QColor &color)
+{
+    QPixmap pixmap(kCursorSize, kCursorSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x16, 0x18, 0x1d), 2));
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(3, 3, kCursorSize - 6, kCursorSize - 6));
+    painter.setPen(QPen(QColor(0xe8, 0xea, 0xed), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(QRectF(1.5, 1.5, kCursorSize - 3, kCursorSize - 3));
+    return pixmap;
+}
+
+QPixmap modeBadge(int mode)
+{
+    QPixmap pixmap(kCursorSize + 8, kCursorSize - 8);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x16, 0x18, 0x1d), 1.5));
+    painter.setBrush(QColor(0x46, 0xe6, 0xb7));
+    painter.drawRoundedRect(QRectF(1, 1, pixmap.width() - 2, pixmap.height() - 2), 5, 5);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(11);
+    painter.setFont(font);
+    painter.setPen(QColor(0x16, 0x18, 0x1d));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("M%1").arg(mode));
+    return pixmap;
+}
+} // namespace
+
+LightingController::LightingController(KeyLayout *keys, QWidget *boardArea, QWidget *dialogParent,
+                                       QObject *parent)
+    : QObject(parent), m_keys(keys), m_boardArea(boardArea), m_dialogParent(dialogParent)
+{
+}
+
+LightingController::~LightingController()
+{
+    deleteGlobuleColorLayer();
+    deleteGlobuleModeLayer();
+}
+
+void LightingController::setDevice(Device *device, Color *page)
+{
+    if (m_page && m_page != page)
+        disconnect(m_page, nullptr, this, nullptr);
+    m_device = device;
+    m_page = page;
+    m_failureShown = false;
+    if (!page)
+        return;
+    connect(page->palette(), &Palette::emitCursorColor, this,
+            &LightingController::setCursorColorSlot);
+    connect(page->mode(), &Mode::emitCursorMode, this, &LightingController::setCursorModeSlot);
+    connect(page, &Color::emitUnsetCursor, this, &LightingController::unsetCursorColorSlot);
+}
+
+void LightingController::setShown(bool shown)
+{
+    m_shown = shown && m_page;
+    if (m_colourRow)
+        m_colourRow->setVisible(m_shown);
+    if (m_modeRow)
+        m_modeRow->setVisible(m_shown);
+    if (!m_keys)
+        return;
+    m_keys->setDynamicKeyTextShowType(m_shown ? KeyBtn::ShowMode : KeyBtn::ShowLegend);
+    if (m_shown) {
+        connectKeys();
+    } else {
+        if (m_page)
+            m_page->releaseBrush();
+        setKeysCursor(QCursor());
+    }
+}
+
+void LightingController::connectKeys()
+{
+    for (KeyBtn *key : m_keys->dynamicKeys()) {
+        connect(key, &KeyBtn::emitRequestColorSignal, this,
+                &LightingController::receiveRequestColorSlot, Qt::UniqueConnection);
+    }
+}
+
+int LightingController::keyPosition(int index) const
+{
+    const QVector<KeyBtn *> &keys = m_keys->dynamicKeys();
+    for (int i = 0; i < keys.size(); ++i) {
+        if (keys.at(i)->getVectorIndex() == index)
+            return i;
+    }
+    return -1;
+}
+
+void LightingController::receiveRequestColorSlot(int index)
+{
+    if (!m_page || !m_shown || !m_device)
+        return;
+    if (m_keys->dynamicKeys().isEmpty()) {
+        qDebug() << "m_vDynamicKeyBtn Vector Dynamic key button is size 0.";
+        return;
+    }
+    const QPointer<LightingController> self(this);
+    const bool coloured = setKeyColor(index, m_page->palette()->getCurrentColor());
+    if (!self || Dialogs::isReleased(this) || !m_page)
+        return; // a failure box ran an event loop
+    const bool moded = setKeyMode(index, m_page->mode()->getSelectMode());
+    if (!self || Dialogs::isReleased(this))
+        return;
+    if (!coloured && !moded) {
+        qDebug() << "Please select a color or mode.";
+        setKeysCursor(QCursor(Qt::ForbiddenCursor));
+    }
+}
+
+bool LightingController::setKeyColor(int index, const QColor &color)
+{
+    if (!color.isValid())
+        return false;
+    const int i = keyPosition(index);
+    if (i < 0 || !m_device)
+        return true;
+    if (i >= m_device->krCount()) {
+        qDebug("key %d has no colour on this keyboard (%d colours)", i, m_device->krCount());
+        return true;
+    }
+    const uint32_t status = m_device->setKRRgb(static_cast<unsigned char>(i), color.rgb());
+    if (status != WK_SUCCESS) {
+        reportFailure(QStringLiteral("setKR"), status);
+        return true;
+    }
+    KeyBtn *key = m_keys->dynamicKeys().value(i);
+    if (key)
+        key->setColor(color);
+    return true;
+}
+
+bool LightingController::setKeyMode(int index, int mode)
+{
+    if (mode < 0)
+        return false;
+    const int i = keyPosition(index);
+    if (i < 0 || !m_device)
+        return true;
+    if (i >= m_device->lmCount()) {
+        qDebug("key %d has no mode on this keyboard (%d modes)", i, m_device->lmCount());
+        return true;
+    }
+    KeyBtn *key = m_keys->dynamicKeys().value(i);
+    qDebug().noquote() << "set " << (key ? key->getName() : QString()) << " mode=" << mode;
+    const unsigned char byte = static_cast<unsigned char>(mode);
+    const unsigned char at = static_cast<unsigned char>(i);
+    const uint32_t status = m_device->setLM(at, at, &byte);
+    if (status != WK_SUCCESS) {
+        reportFailure(QStringLiteral("setLM"), status);
+        return true;
+    }
+    if (key)
+        key->setMode(mode);
+    return true;
+}
+
+void LightingController::reportFailure(const QString &what, uint32_t status)
+{
+    qWarning().noquote() << what << "failed, status" << QString::number(status, 16);
+    if (m_failureShown)
+        return;
+    m_failureShown = true;
+    const bool zh = m_langType == 0;
+    Dialogs::critical(m_dialogParent, tr("ErrorCode"),
+                      (zh ? QStringLiteral("键盘没有接受灯光设置：<font color='red'>%1</font>"
+                                           "<br>屏幕上显示的是键盘保存的内容。")
+                          : QStringLiteral("The keyboard did not take the lighting change: "
+                                           "<font color='red'>%1</font><br>The keys show what "
+                                           "the keyboard holds."))
+                          .arg(QStringLiteral("0x") + QString::number(status, 16)),
+                      QMessageBox::Ok);
+}
+
+QFrame *LightingController::createRow(const QString &name, int count, int current,
+                                      QVector<QPushButton *> *buttons, QLabel **caption,
+                                      void (LightingController::*slot)())
+{
+    auto *row = new QFrame(m_boardArea);
+    row->setObjectName(name);
+    row->setFixedSize(350, 40);
+    for (int i = 0; i < count; ++i) {
+        auto *button = new QPushButton(QString::number(i), row);
+        button->setFixedSize(26, 26);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        KeyLayout::styleGlobuleKey(button, i == current);
+        connect(button, &QPushButton::pressed, this, slot);
+        buttons->append(button);
+    }
+    auto *layout = new QHBoxLayout(row);
+    layout->setSpacing(6);
+    layout->setContentsMargins(11, 11, 11, 11);
+    layout->addStretch(1);
+    *caption = new QLabel(row);
+    (*caption)->setStyleSheet(QStringLiteral("color: #9aa3b2; padding-right: 4px;"));
+    (*caption)->setFixedHeight(26);
+    layout->addWidget(*caption);
+    for (QPushButton *button : qAsConst(*buttons))
+        layout->addWidget(button);
+    layout->addStretch(1);
+    if (auto *area = qobject_cast<QVBoxLayout *>(m_boardArea->layout())) {
+        // Under the board: colour maps, then mode maps.
+        int at = area->indexOf(m_keys->boardFrame());
+        at = at < 0 ? area->count() : at + 1;
+        if (m_colourRow && area->indexOf(m_colourRow) >= 0)
+            at = area->indexOf(m_colourRow) + 1;
+        area->insertWidget(at, row, 0, Qt::AlignHCenter);
+    }
+    row->setVisible(m_shown);
+    applyRowTexts();
+    return row;
+}
+
+void LightingController::createGlobuleColorLayer()
+{
+    if (!m_device || m_colourRow)
+        return;
+    if (m_device->curKRM() == -1) {
+        qDebug() << "Create globule color layer error, m_ptrDevice->m_curkrm = -1.";
+        return;
+    }
+    if (m_device->krmCount() == -1) {
+        qDebug() << "Create globule color layer error, m_ptrDevice->m_nkrm = -1.";
+        return;
+    }
+    if (m_device->krmCount() <= 0) {
+        qDebug() << "Create globule color layer error, Do not support color function(krm <= 0).";
+        return;
+    }
+    qDebug() << "Create globule color layer........";
+    m_colourRow = createRow(QStringLiteral("colourMapSelector"), m_device->krmCount(),
+                            m_device->curKRM(), &m_colourGlobules, &m_colourCaption,
+                            &LightingController::globuleColorPressedSlot);
+}
+
+void LightingController::deleteGlobuleColorLayer()
+{
+    if (!m_colourRow)
+        return;
+    qDebug() << "Delete globule color layer........";
+    m_colourGlobules.clear();
+    delete m_colourRow;
+    m_colourRow = nullptr;
+    m_colourCaption = nullptr;
+}
+
+void LightingController::createGlobuleModeLayer()
+{
+    if (!m_device || m_modeRow)
+        return;
+    if (m_device->curLMM() == -1 || m_device->lmmCount() == -1) {
+        qDebug("Create globule mode layer error, m_curlmm = %d, m_nlmm = %d.", m_device->curLMM(),
+               m_device->lmmCount());
+        return;
+    }
+    if (m_device->lmmCount() <= 0) {
+        qDebug() << "Create globule mode layer error, m_vGlobule size is 0.";
+        return;
+    }
+    qDebug() << "Create globule mode layer........";
+    m_modeRow =
+        createRow(QStringLiteral("modeMapSelector"), m_device->lmmCount(), m_device->curLMM(),
+                  &m_modeGlobules, &m_modeCaption, &LightingController::globuleModePressedSlot);
+}
+
+void LightingController::deleteGlobuleModeLayer()
+{
+    if (!m_modeRow)
+        return;
+    qDebug() << "Delete globule mode layer........";
+    m_modeGlobules.clear();
+    delete m_modeRow;
+    m_modeRow = nullptr;
+    m_modeCaption = nullptr;
+}
+
+void LightingController::globuleColorPressedSlot()
+{
+    const int j = m_colourGlobules.indexOf(qobject_cast<QPushButton *>(sender()));
+    if (j < 0 || !m_device)
+        return;
+    if (j == m_device->curKRM()) {
+        qDebug() << "no changes color return.";
+        return;
+    }
+    const uint32_t status = m_device->setCurKRMID(static_cast<unsigned char>(j));
+    if (status != WK_SUCCESS) {
+        reportFailure(QStringLiteral("setCurKRMID"), status);
+        return;
+    }
+    for (int i = 0; i < m_colourGlobules.size(); ++i)
+        KeyLayout::styleGlobuleKey(m_colourGlobules.at(i), i == j);
+    m_device->getCurKRM();
+    onKRMChange();
+}
+
+void LightingController::globuleModePressedSlot()
+{
+    const int j = m_modeGlobules.indexOf(qobject_cast<QPushButton *>(sender()));
+    if (j < 0 || !m_device)
+        return;
+    if (j == m_device->curLMM()) {
+        qDebug() << "no changes LM return.";
+        return;
+    }
+    const uint32_t status = m_device->setCurLMMID(static_cast<unsigned char>(j));
+    if (status != WK_SUCCESS) {
+        reportFailure(QStringLiteral("setCurLMMID"), status);
+        return;
+    }
+    for (int i = 0; i < m_modeGlobules.size(); ++i)
+        KeyLayout::styleGlobuleKey(m_modeGlobules.at(i), i == j);
+    m_device->getCurLMM();
+    onLMMChange();
+}
+
+void LightingController::onKRMChange()
+{
+    if (!m_device)
+        return;
+    const QVector<KeyBtn *> &keys = m_keys->dynamicKeys();
+    const int count = std::min<int>(keys.size(), m_device->krCount());
+    for (int i = 0; i < count; ++i)
+        keys.at(i)->setColor(QColor::fromRgb(m_device->getKRRgb(i)));
+    unsetCursorColorSlot();
+}
+
+void LightingController::onLMMChange()
+{
+    if (!m_device)
+        return;
+    const QVector<KeyBtn *> &keys = m_keys->dynamicKeys();
+    const uint8_t *modes = m_device->modes();
+    const int count = modes ? std::min<int>(keys.size(), m_device->lmCount()) : 0;
+    for (int i = 0; i < count; ++i) {
+        qDebug() << "id=" << modes[i];
+        keys.at(i)->setMode(modes[i]);
+    }
+    unsetCursorModeSlot();
+}
+
+bool LightingController::pressColourMapButton(int map)
+{
+    if (map < 0 || map >= m_colourGlobules.size())
+        return false;
+    Q_EMIT m_colourGlobules.at(map)->pressed();
+    return true;
+}
+
+bool LightingController::pressModeMapButton(int map)
+{
+    if (map < 0 || map >= m_modeGlobules.size())
+        return false;
+    Q_EMIT m_modeGlobules.at(map)->pressed();
+    return true;
+}
+
+void LightingController::setKeysCursor(const QCursor &cursor)
+{
+    const bool unset = cursor.shape() == Qt::ArrowCursor && cursor.pixmap().isNull();
+    for (KeyBtn *key : m_keys->dynamicKeys()) {
+        if (unset)
+            key->unsetCursor();
+        else
+            key->setCursor(cursor);
+    }
+}
+
+void LightingController::setCursorColorSlot(const QColor &color)
+{
+    if (!color.isValid())
+        return;
+    setKeysCursor(QCursor(swatch(color), kCursorSize / 2, kCursorSize / 2));
+}
+
+void LightingController::setCursorModeSlot(int mode)
+{
+    qDebug() << "mode is " << mode;
+    if (mode < 0)
+        return;
+    const QPixmap badge = modeBadge(mode);
+    setKeysCursor(QCursor(badge, badge.width() / 2, badge.height() / 2));
+}
+
+void LightingController::unsetCursorColorSlot()
+{
+    setKeysCursor(QCursor());
+}
+
+void LightingController::unsetCursorModeSlot()
+{
+    setKeysCursor(QCursor());
+}
+
+void LightingController::applyRowTexts()
+{
+    const bool zh = m_langType == 0;
+    if (m_colourCaption)
+        m_colourCaption->setText(zh ? QStringLiteral("颜色层") : QStringLiteral("Colour map"));
+    if (m_modeCaption)
+        m_modeCaption->setText(zh ? QStringLiteral("模式层") : QStringLiteral("Mode map"));
+}
+
+void LightingController::SetLanguage(int langType)
+{
+    m_langType = langType;
+    applyRowTexts();
+}
