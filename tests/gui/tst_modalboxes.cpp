@@ -3,7 +3,9 @@
 // sequence; when the box then returns, nothing may touch what is gone.
 // Each row opens one box and interrupts it from inside (as its event loop
 // would run it); a crash fails the test.
+#include "color/color.h"
 #include "device/device.h"
+#include "main/keylayout.h"
 #include "main/devicesession.h"
 #include "main/loghandler.h"
 #include "main/termination.h"
@@ -11,6 +13,7 @@
 #include "setting/setting.h"
 #include "widget/menutree.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -63,6 +66,26 @@ private:
             return {Personality::DualMode, 0,
                     [](Lumory *w) { Q_EMIT w->settingPage()->emitBluetoothName("Lumory BT"); }};
         }
+        if (name == QLatin1String("colour dialog")) {
+            return {Personality::DualMode, 0, [](Lumory *w) {
+                        w->labelPageClickSlot(QStringLiteral("Color"));
+                        auto *swatch = w->colorPage()->findChild<QAbstractButton *>(
+                            QStringLiteral("customColor_2"));
+                        swatch->click();
+                        swatch->click(); // a double press edits the colour
+                    }};
+        }
+        if (name == QLatin1String("lighting write refused")) {
+            return {Personality::DualMode, 0, [](Lumory *w) {
+                        w->labelPageClickSlot(QStringLiteral("Color"));
+                        w->colorPage()
+                            ->findChild<QAbstractButton *>(QStringLiteral("customColor_2"))
+                            ->click();
+                        QTest::qWait(250);
+                        KeyBtn *key = w->keyLayout()->dynamicKeys().at(4);
+                        Q_EMIT key->emitRequestColorSignal(key->getVectorIndex());
+                    }};
+        }
         if (name == QLatin1String("about"))
             return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
         return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
@@ -76,7 +99,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("interruption");
         const char *boxes[] = {"version question", "factory reset result", "settings result",
-                               "about", "layout editor"};
+                               "about", "layout editor", "colour dialog",
+                               "lighting write refused"};
         for (const char *name : boxes) {
             QTest::addRow("%s, unplug", name)
                 << QString::fromLatin1(name) << int(Interruption::Unplug);
@@ -100,6 +124,13 @@ private Q_SLOTS:
         f.dialogs.defaultAnswer = QMessageBox::Yes;
         f.dialogs.answers << 0 << QMessageBox::Yes; // the custom "Ok" of a question, then Yes
         f.dialogs.interruptAfter = b.boxesBefore;
+        if (box == QLatin1String("lighting write refused")) {
+            sim::Fault refused;
+            refused.kind = sim::FaultKind::WriteFailure;
+            refused.command = 0x30;
+            refused.subCommand = 0x11;
+            kb->injectFault(refused);
+        }
         Lumory *w = f.start();
         installTerminationHandler(w);
         QSignalSpy update(w->deviceSession(), &DeviceSession::firmwareUpdateRequested);
