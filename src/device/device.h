@@ -166,6 +166,10 @@ public:
     const kc_t *keyCodes() const { return m_pKCs.get(); } // kcCount() entries
     kc_t keyCode(int index) const;
 
+    // Whether the active map is one that may be written (and read): one the
+    // keyboard has, or its only map when it has no switchable ones.
+    bool krmWritable() const;
+    bool lmmWritable() const;
     int8_t krmCount() const { return m_nkrm; }
     int8_t curKRM() const { return m_curkrm; }
     uint8_t krCount() const { return m_nkr; }

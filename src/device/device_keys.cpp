@@ -220,7 +220,8 @@ uint32_t Device::getKR(unsigned char first, unsigned char last, unsigned char *d
 
 uint32_t Device::setKR(unsigned char first, unsigned char last, const unsigned char *entries)
 {
-    if (!entries || !validRange(first, last, kKeyChunk) || last >= m_nkr || !m_pKRs || m_curkrm < 0)
+    if (!entries || !validRange(first, last, kKeyChunk) || last >= m_nkr || !m_pKRs ||
+        !krmWritable())
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curkrm), first, last, 0};
@@ -239,8 +240,21 @@ uint32_t Device::setKR(unsigned char first, unsigned char last, const unsigned c
     return WK_SUCCESS;
 }
 
+bool Device::krmWritable() const
+{
+    // A keyboard without switchable maps paints its one active map; otherwise
+    // the active map must be one the keyboard has.
+    return m_curkrm >= 0 && (m_nkrm <= 0 || m_curkrm < m_nkrm);
+}
+
 uint32_t Device::getCurKRM()
 {
+    if (m_nkr > 0 && m_nkrm > 0 && m_curkrm >= m_nkrm) {
+        // Reading a map the keyboard does not have would fail the whole load;
+        // the colours stay unknown until a map is chosen.
+        qWarning("active colour map %d of %d maps: not read", m_curkrm, m_nkrm);
+        return WK_SUCCESS;
+    }
     return readKeyMap(m_nkr, m_pKRs.get(), true);
 }
 

@@ -80,7 +80,7 @@ uint32_t Device::getLM(unsigned char first, unsigned char last, unsigned char *d
 uint32_t Device::setLM(unsigned char first, unsigned char last, const unsigned char *entries)
 {
     if (!entries || first > last || last - first + 1 > kMaxModeEntriesPerFrame || last >= m_nlm ||
-        !m_pLMs || m_curlmm < 0)
+        !m_pLMs || !lmmWritable())
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
     uint8_t payload[kMaxPayload] = {static_cast<uint8_t>(m_curlmm), first, last, 0};
@@ -97,8 +97,18 @@ uint32_t Device::setLM(unsigned char first, unsigned char last, const unsigned c
     return WK_SUCCESS;
 }
 
+bool Device::lmmWritable() const
+{
+    return m_curlmm >= 0 && (m_nlmm <= 0 || m_curlmm < m_nlmm);
+}
+
 uint32_t Device::getCurLMM()
 {
+    if (m_nlm > 0 && m_nlmm > 0 && m_curlmm >= m_nlmm) {
+        // As with colours: a map the keyboard does not have is not read.
+        qWarning("active mode map %d of %d maps: not read", m_curlmm, m_nlmm);
+        return WK_SUCCESS;
+    }
     const int n = m_nlm;
     const int full = n / kModeChunk;
     const int rest = n % kModeChunk;

@@ -170,6 +170,18 @@ private Q_SLOTS:
             QCOMPARE(kr.size(), 1);
             QCOMPARE(int(kr.first().at(8)), 1);
         }
+        // An active map the keyboard does not have: no button pressed, and
+        // nothing is written to that map.
+        {
+            Lit l(Personality::DualMode,
+                  [](sim::SimKeyboard *kb) { kb->setColourMapShape(-1, 7); });
+            QVERIFY(l.open());
+            for (QPushButton *b : l.w->lighting()->colourGlobules())
+                QVERIFY(!b->property("selected").toBool());
+            l.pick(QStringLiteral("customColor_0"));
+            l.click(0);
+            QCOMPARE(l.frames(0x30, 0x11), 0);
+        }
         // No lighting at all: no COLOR tab and no page.
         Lit l(Personality::NoLighting);
         QVERIFY(l.f.waitLoaded());
