@@ -22,6 +22,27 @@ ColorHandler g_colorHandler;
 
 int g_openCount = 0;
 QVector<QPointer<QObject>> g_pendingDeletes;
+// Real boxes and dialogs running now, so that a box about something that goes
+// away can be closed with it.
+QVector<QPointer<QDialog>> g_openDialogs;
+
+int runModal(QDialog *dialog)
+{
+    g_openDialogs.append(dialog);
+    const int result = dialog->exec();
+    g_openDialogs.removeAll(QPointer<QDialog>(dialog));
+    g_openDialogs.removeAll(QPointer<QDialog>());
+    return result;
+}
+
+bool isInside(const QObject *object, const QObject *ancestor)
+{
+    for (; object; object = object->parent()) {
+        if (object == ancestor)
+            return true;
+    }
+    return false;
+}
 const char kReleasedProperty[] = "_lumory_released";
 
 void deletePending()
@@ -67,6 +88,12 @@ void deleteSafely(QObject *object)
     }
     if (auto *widget = qobject_cast<QWidget *>(object))
         widget->hide();
+    // A box about the released object (its question, its colour dialog)
+    // closes with it; its method sees isReleased() when the box returns.
+    for (const QPointer<QDialog> &dialog : qAsConst(g_openDialogs)) {
+        if (dialog && dialog != object && isInside(dialog->parent(), object))
+            dialog->reject();
+    }
     object->disconnect();
     g_pendingDeletes.append(object);
 }
@@ -84,7 +111,7 @@ int message(QWidget *parent, const MessageRequest &request)
 
     // Guarded: a parent deleted while the box runs takes the box with it.
     const QPointer<QMessageBox> box = buildMessageBox(parent, request);
-    int result = box->exec();
+    int result = runModal(box);
     if (!request.customButtons.isEmpty()) {
         const QAbstractButton *clicked = box ? box->clickedButton() : nullptr;
         result = clicked ? clicked->property("customIndex").toInt() : -1;
@@ -201,7 +228,7 @@ int exec(QDialog *dialog)
     const OpenScope scope;
     if (g_execHandler)
         return g_execHandler(dialog);
-    return dialog->exec();
+    return runModal(dialog);
 }
 
 QColor color(QWidget *parent, const QColor &initial, const QString &title)
@@ -213,7 +240,7 @@ QColor color(QWidget *parent, const QColor &initial, const QString &title)
     const QPointer<QColorDialog> dialog = new QColorDialog(initial, parent);
     dialog->setWindowTitle(title);
     dialog->setOption(QColorDialog::ShowAlphaChannel);
-    const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
+    const bool accepted = runModal(dialog) == QDialog::Accepted && dialog;
     const QColor chosen = accepted ? dialog->selectedColor() : QColor();
     delete dialog.data();
     return chosen;

@@ -5,8 +5,8 @@
 // would run it); a crash fails the test.
 #include "color/color.h"
 #include "device/device.h"
-#include "main/keylayout.h"
 #include "main/devicesession.h"
+#include "main/keylayout.h"
 #include "main/loghandler.h"
 #include "main/termination.h"
 #include "sessionfixture.h"
@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -98,9 +99,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("interruption");
-        const char *boxes[] = {"version question", "factory reset result", "settings result",
-                               "about", "layout editor", "colour dialog",
-                               "lighting write refused"};
+        const char *boxes[] = {
+            "version question", "factory reset result", "settings result",       "about",
+            "layout editor",    "colour dialog",        "lighting write refused"};
         for (const char *name : boxes) {
             QTest::addRow("%s, unplug", name)
                 << QString::fromLatin1(name) << int(Interruption::Unplug);
@@ -175,6 +176,31 @@ private Q_SLOTS:
             // What waited in the box is gone once control is back in the loop.
             QTest::qWait(10);
             f.window.reset();
+        }
+    }
+
+    void realBoxesCloseWithWhatTheyBelongTo()
+    {
+        // No test handler: real dialogs. Releasing the page a box belongs to
+        // closes the box (a keyboard gone while its page asks something).
+        for (int kind = 0; kind < 2; ++kind) {
+            QPointer<QWidget> page = new QWidget;
+            bool stuck = false;
+            QTimer::singleShot(100, page, [&] { Dialogs::deleteSafely(page); });
+            QTimer safety;
+            safety.setSingleShot(true);
+            connect(&safety, &QTimer::timeout, [&] {
+                stuck = true;
+                if (QWidget *modal = QApplication::activeModalWidget())
+                    modal->close();
+            });
+            safety.start(5000);
+            if (kind == 0)
+                QVERIFY(!Dialogs::color(page, Qt::red, QStringLiteral("Select Color")).isValid());
+            else
+                Dialogs::question(page, QStringLiteral("Warning"), QStringLiteral("Sure?"));
+            QVERIFY(!stuck);
+            QTRY_VERIFY(page.isNull());
         }
     }
 
