@@ -139,6 +139,9 @@ public:
     // `current` as the active map (may be out of range).
     virtual void setColourMapShape(int reportedCount, int current) = 0;
     virtual void setKeyFunction(int index, const QByteArray &entry) = 0;
+    // Resizes the key-function table (0 to 255 entries); new entries are free,
+    // their id is their index (six bits).
+    virtual void setKeyFunctionCount(int count) = 0;
     // Stores a macro: head `used` set, `frameCount` = frames.size() / 10, the name
     // NUL-padded to 16 bytes. Returns false for a bad slot or more than 512 frames.
     virtual bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) = 0;

@@ -522,6 +522,19 @@ void Keyboard::setKeyFunction(int index, const QByteArray &entry)
         m_state->keyFunctions[size_t(index)] = fitted(entry, 56);
 }
 
+void Keyboard::setKeyFunctionCount(int count)
+{
+    auto l = lock();
+    const size_t n = size_t(qBound(0, count, 255));
+    const size_t old = m_state->keyFunctions.size();
+    m_state->keyFunctions.resize(n);
+    for (size_t i = old; i < n; ++i) {
+        QByteArray kf(56, '\0');
+        kf[0] = char(i & 0x3F);
+        m_state->keyFunctions[i] = kf;
+    }
+}
+
 int Keyboard::keyFunctionCount() const
 {
     auto l = lock();

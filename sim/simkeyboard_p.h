@@ -205,6 +205,7 @@ public:
     void setLightingRecord(int index, const QByteArray &record) override;
     void setColourMapShape(int reportedCount, int current) override;
     void setKeyFunction(int index, const QByteArray &entry) override;
+    void setKeyFunctionCount(int count) override;
     bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) override;
     void setBluetoothName(const QByteArray &name) override;
     int selectedMacro() const override;
