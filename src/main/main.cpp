@@ -1,6 +1,7 @@
 #include "main/lumory.h"
 #include "main/singleapplication.h"
 #include "main/termination.h"
+#include "shortcut/desktophostactions.h"
 
 #include "demo.h"
 
@@ -25,6 +26,9 @@ int main(int argc, char *argv[])
         if (arg == QLatin1String("/background"))
             startMode = QStringLiteral("/background");
     }
+
+    // Key functions open web sites, programs and folders through the desktop.
+    DesktopHostActions::installDefault();
 
     Lumory window(nullptr, startMode);
     if (simulated > 0)
