@@ -1,5 +1,6 @@
 // The main window: construction, page tabs, starting hidden at log-in, and
 // the staged exit sequence with its log lines.
+#include "globalHook/qxtglobalshortcut.h"
 #include "main/loghandler.h"
 #include "main/lumory.h"
 #include "testsupport.h"
@@ -109,6 +110,25 @@ private Q_SLOTS:
         window.mainShow();
         window.mainHide();
         QTRY_VERIFY(window.isHidden());
+    }
+
+    void globalShortcutWithoutX11IsSkippedOnce()
+    {
+        // Offscreen (as on Wayland): setShortcut() fails, the program goes on,
+        // and the log says so once.
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &m) { messages << m; });
+        {
+            QxtGlobalShortcut first(QKeySequence(QStringLiteral("Ctrl+D")));
+            QxtGlobalShortcut second;
+            const bool registered = second.setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+            qInstallMessageHandler(previous);
+            QVERIFY(!registered && first.shortcut().isEmpty() && second.shortcut().isEmpty());
+        }
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().contains(QStringLiteral("global shortcut disabled")));
     }
 
     void exitSequenceLogsItsStagesInOrder()
