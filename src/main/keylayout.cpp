@@ -476,38 +476,17 @@ void KeyLayout::createGlobuleKeyLayer()
         return;
     }
     qDebug() << "Create globule key Layer.........";
-    m_globuleFrame = new QFrame(m_boardArea);
-    m_globuleFrame->setObjectName(QStringLiteral("keyMapSelector"));
-    m_globuleFrame->setFixedSize(350, 40);
-    for (int i = 0; i < m_ptrDevice->kcmCount(); ++i) {
-        auto *button = new QPushButton(QString::number(i), m_globuleFrame);
-        button->setFixedSize(26, 26);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setCursor(Qt::PointingHandCursor);
-        m_vGlobuleKey.append(button);
-    }
-    if (m_vGlobuleKey.isEmpty()) {
+    m_globuleFrame = buildMapRow(m_boardArea, QStringLiteral("keyMapSelector"),
+                                 m_ptrDevice->kcmCount(), &m_vGlobuleKey, &m_globuleLabel);
+    if (!m_globuleFrame) {
         qDebug() << "Create globule key Layer error, m_vGlobuleKey size is 0.";
-        delete m_globuleFrame;
-        m_globuleFrame = nullptr;
         return;
     }
-    m_hGlobuleKeyLayout = new QHBoxLayout(m_globuleFrame);
-    m_hGlobuleKeyLayout->setSpacing(6);
-    m_hGlobuleKeyLayout->setContentsMargins(11, 11, 11, 11);
-    m_hGlobuleKeyLayout->addStretch(1);
-    m_globuleLabel = new QLabel(m_globuleFrame);
     m_globuleLabel->setObjectName(QStringLiteral("keyMapLabel"));
-    m_globuleLabel->setStyleSheet(QStringLiteral("color: #9aa3b2; padding-right: 4px;"));
-    m_globuleLabel->setFixedHeight(26); // as tall as the buttons, so the texts line up
-    m_hGlobuleKeyLayout->addWidget(m_globuleLabel);
+    m_hGlobuleKeyLayout = qobject_cast<QHBoxLayout *>(m_globuleFrame->layout());
     SetLanguage(m_langType);
-    for (QPushButton *button : qAsConst(m_vGlobuleKey)) {
+    for (QPushButton *button : qAsConst(m_vGlobuleKey))
         connect(button, &QPushButton::pressed, this, &KeyLayout::globuleKeyPressedSlot);
-        styleGlobuleKey(button, false);
-        m_hGlobuleKeyLayout->addWidget(button);
-    }
-    m_hGlobuleKeyLayout->addStretch(1);
     const int current = m_ptrDevice->curKCM();
     if (current < m_vGlobuleKey.size())
         styleGlobuleKey(m_vGlobuleKey.at(current), true);
@@ -515,6 +494,35 @@ void KeyLayout::createGlobuleKeyLayer()
         layout->insertWidget(layout->indexOf(m_boardFrame) + 1, m_globuleFrame, 0,
                              Qt::AlignHCenter);
     m_globuleFrame->show();
+}
+
+QFrame *KeyLayout::buildMapRow(QWidget *parent, const QString &name, int count,
+                               QVector<QPushButton *> *buttons, QLabel **caption)
+{
+    if (count <= 0)
+        return nullptr;
+    auto *row = new QFrame(parent);
+    row->setObjectName(name);
+    row->setFixedSize(350, 40);
+    auto *layout = new QHBoxLayout(row);
+    layout->setSpacing(6);
+    layout->setContentsMargins(11, 11, 11, 11);
+    layout->addStretch(1);
+    *caption = new QLabel(row);
+    (*caption)->setStyleSheet(QStringLiteral("color: #9aa3b2; padding-right: 4px;"));
+    (*caption)->setFixedHeight(26); // as tall as the buttons, so the texts line up
+    layout->addWidget(*caption);
+    for (int i = 0; i < count; ++i) {
+        auto *button = new QPushButton(QString::number(i), row);
+        button->setFixedSize(26, 26);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        styleGlobuleKey(button, false);
+        layout->addWidget(button);
+        buttons->append(button);
+    }
+    layout->addStretch(1);
+    return row;
 }
 
 void KeyLayout::deleteGlobuleKeyLayer()

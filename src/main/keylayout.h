@@ -81,6 +81,10 @@ public:
     QLabel *hintLabel() const { return m_hint; }
     // The look of a map selector button (the key-map row and the lighting rows).
     static void styleGlobuleKey(QPushButton *button, bool selected);
+    // A map selector row: a caption and `count` round buttons numbered from
+    // 0, none selected (null when there are no maps).
+    static QFrame *buildMapRow(QWidget *parent, const QString &name, int count,
+                               QVector<QPushButton *> *buttons, QLabel **caption);
     // The caption of the key-map selector row (null while there is no row).
     QLabel *keyMapLabel() const { return m_globuleLabel; }
 

@@ -10,7 +10,6 @@
 
 #include <QDebug>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -207,29 +206,13 @@ QFrame *LightingController::createRow(const QString &name, int count, int curren
                                       QVector<QPushButton *> *buttons, QLabel **caption,
                                       void (LightingController::*slot)())
 {
-    auto *row = new QFrame(m_boardArea);
-    row->setObjectName(name);
-    row->setFixedSize(350, 40);
-    for (int i = 0; i < count; ++i) {
-        auto *button = new QPushButton(QString::number(i), row);
-        button->setFixedSize(26, 26);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setCursor(Qt::PointingHandCursor);
-        KeyLayout::styleGlobuleKey(button, i == current);
-        connect(button, &QPushButton::pressed, this, slot);
-        buttons->append(button);
+    QFrame *row = KeyLayout::buildMapRow(m_boardArea, name, count, buttons, caption);
+    if (!row)
+        return nullptr;
+    for (int i = 0; i < buttons->size(); ++i) {
+        KeyLayout::styleGlobuleKey(buttons->at(i), i == current);
+        connect(buttons->at(i), &QPushButton::pressed, this, slot);
     }
-    auto *layout = new QHBoxLayout(row);
-    layout->setSpacing(6);
-    layout->setContentsMargins(11, 11, 11, 11);
-    layout->addStretch(1);
-    *caption = new QLabel(row);
-    (*caption)->setStyleSheet(QStringLiteral("color: #9aa3b2; padding-right: 4px;"));
-    (*caption)->setFixedHeight(26);
-    layout->addWidget(*caption);
-    for (QPushButton *button : qAsConst(*buttons))
-        layout->addWidget(button);
-    layout->addStretch(1);
     if (auto *area = qobject_cast<QVBoxLayout *>(m_boardArea->layout())) {
         // Under the board: colour maps, then mode maps.
         int at = area->indexOf(m_keys->boardFrame());
