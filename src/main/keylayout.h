@@ -71,6 +71,8 @@ public:
     // For the main window and tests.
     const QVector<KeyBtn *> &dynamicKeys() const { return m_vDynamicKeyBtn; }
     const QVector<KeyBtn *> &staticKeys() const { return m_vStaticKeyBtn; }
+    // The palette keys' descriptions, labelled for the layout version shown.
+    const QVector<KeyDesc> &staticDescs() const { return m_staticDescs; }
     const QVector<QPushButton *> &globuleKeys() const { return m_vGlobuleKey; }
     KeyBtn *selectedKey() const { return m_pkeyBtn; }
     KeyBtn *selectedStaticKey() const { return m_pStaticKeyBtn; }

@@ -9,6 +9,7 @@
 #include "main/loghandler.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
+#include "shortcut/shortcuts.h"
 #include "widget/atomicfile.h"
 #include "widget/data.h"
 #include "widget/dialogs.h"
@@ -271,9 +272,10 @@ void Lumory::showPage(const QString &pageName)
             break;
         }
     }
-    // The drawn keyboard belongs to the key and colour pages.
+    // The drawn keyboard belongs to the key, colour and key-function pages.
     const bool keyPage = pageName == QLatin1String("staticLayout");
-    m_boardArea->setVisible(keyPage || pageName == QLatin1String("Color"));
+    const bool shortcutsPage = pageName == QLatin1String("Shortcuts") && m_shortcuts;
+    m_boardArea->setVisible(keyPage || pageName == QLatin1String("Color") || shortcutsPage);
     if (m_keyLayout) {
         // A selection belongs to the page it was made on, and only the key
         // page writes key codes (the colour page shows the same board).
@@ -282,11 +284,17 @@ void Lumory::showPage(const QString &pageName)
     }
     // The board is built only once the keyboard's pages may act.
     const bool colorPage = pageName == QLatin1String("Color") && m_color;
-    if ((keyPage || colorPage) && m_keyLayout && m_initLock) {
+    if ((keyPage || colorPage || shortcutsPage) && m_keyLayout && m_initLock) {
         m_keyLayout->createDynamicKeybtn();
         m_keyLayout->setDynamicKeyUnsetCursor();
         // The keys' tool tips name the function each one has.
-        m_keyLayout->KeyBtnToolTip(keyPage);
+        m_keyLayout->KeyBtnToolTip(!colorPage);
+    }
+    if (shortcutsPage && m_keyLayout) {
+        // A board key clicked here becomes a trigger key of a function.
+        for (KeyBtn *key : m_keyLayout->dynamicKeys())
+            connect(key, &KeyBtn::emitClickKeyBtnSignal, m_shortcuts, &Shortcuts::boardKeyClicked,
+                    Qt::UniqueConnection);
     }
     if (m_keyLayout)
         m_keyLayout->setFrameGlobuleKeyShow(keyPage);
@@ -399,6 +407,8 @@ void Lumory::quitLumory()
     m_color = nullptr;
     Dialogs::deleteSafely(m_setting);
     m_setting = nullptr;
+    Dialogs::deleteSafely(m_shortcuts);
+    m_shortcuts = nullptr;
     qDebug() << "delete static dialog finish.";
     Dialogs::deleteSafely(m_menuTree);
     m_menuTree = nullptr;

@@ -14,6 +14,7 @@ class DeviceSession;
 class KeyLayout;
 class Language;
 class Setting;
+class Shortcuts;
 struct BoardInfo;
 class MenuTree;
 class QAction;
@@ -51,8 +52,11 @@ public:
     KeyLayout *keyLayout() const { return m_keyLayout; }
     LightingController *lighting() const { return m_lighting; }
     Color *colorPage() const { return m_color; }
+    Shortcuts *shortcutsPage() const { return m_shortcuts; }
     Data *catalogue() const { return m_data; }
     const QVector<BoardInfo *> &boards() const { return m_boards; }
+    // Puts `widget` into the title bar, left of the window buttons.
+    void addTitleBarWidget(QWidget *widget);
     // Shows the tabs of a board (all but COLOR without one) and opens the first.
     void updateTabWidgetPage(BoardInfo *board);
 
@@ -90,6 +94,12 @@ public Q_SLOTS:
     void stateSlot(int type, int state);
     void layoutEditorSlot();
 
+    // The macro page added, removed or renamed a macro: the key-function
+    // page's macro boxes follow.
+    void updateShortcutsComboboxAddItemSlot(const QString &name);
+    void updateShortcutsComboboxRemoveItemSlot(int index);
+    void updateShortcutsComboboxSetItemText(int index, const QString &name);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -115,6 +125,9 @@ private:
     void connectSession();
     void createSettingPage(bool layoutEditor);
     void createLightingPage(BoardInfo *board, Device *device);
+    void createShortcutsPage(BoardInfo *board, Device *device);
+    // Every selection of the pages goes (Escape, right click).
+    void releaseSelections();
     void setSettingInformation();
     void onLoadingStarted();
     void onDeviceReady(BoardInfo *board);
@@ -142,6 +155,7 @@ private:
     KeyLayout *m_keyLayout = nullptr;
     LightingController *m_lighting = nullptr;
     Color *m_color = nullptr;
+    Shortcuts *m_shortcuts = nullptr;
     QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;

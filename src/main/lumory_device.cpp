@@ -11,6 +11,7 @@
 #include "main/lightingcontroller.h"
 #include "setting/Language.h"
 #include "setting/setting.h"
+#include "shortcut/shortcuts.h"
 #include "widget/buildingblock.h"
 #include "widget/data.h"
 #include "widget/dialogs.h"
@@ -59,6 +60,10 @@ void Lumory::connectSession()
             &LightingController::pressColourMapButton);
     connect(m_session, &DeviceSession::modeMapNotify, m_lighting,
             &LightingController::pressModeMapButton);
+    connect(m_session, &DeviceSession::keyFunctionNotify, this, [this](int id, int hi) {
+        if (m_shortcuts)
+            m_shortcuts->onNotify(id, hi);
+    });
 }
 
 QWidget *Lumory::pageContainer(const QString &name) const
@@ -154,6 +159,7 @@ void Lumory::onDeviceReady(BoardInfo *board)
     createLightingPage(board, device);
     createSettingPage(board && board->KLE);
     setSettingInformation();
+    createShortcutsPage(board, device);
     m_disconnected->hide();
     m_disconnectedText->hide();
 }
@@ -182,6 +188,57 @@ void Lumory::createLightingPage(BoardInfo *board, Device *device)
     m_lighting->setDevice(device, m_color);
     m_lighting->createGlobuleColorLayer();
     m_lighting->createGlobuleModeLayer();
+}
+
+void Lumory::createShortcutsPage(BoardInfo *board, Device *device)
+{
+    if (!board || !board->shortcuts || !device)
+        return;
+    QWidget *container = pageContainer(QStringLiteral("Shortcuts"));
+    if (!container)
+        return;
+    if (!container->layout()) {
+        auto *layout = new QVBoxLayout(container);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    Dialogs::deleteSafely(m_shortcuts);
+    m_shortcuts = new Shortcuts(container);
+    container->layout()->addWidget(m_shortcuts);
+    if (m_language) {
+        m_shortcuts->SetLanguage(m_language->getLangType());
+        connect(m_language, &Language::LanguageChange, m_shortcuts, &Shortcuts::SetLanguage);
+    }
+    m_shortcuts->createKF(board->kf, m_session->deviceDir() + QStringLiteral("shortcuts.xml"),
+                          device, &m_keyLayout->staticDescs());
+}
+
+void Lumory::updateShortcutsComboboxAddItemSlot(const QString &name)
+{
+    if (m_shortcuts)
+        m_shortcuts->updateMacroComboboxAddItem(name);
+}
+
+void Lumory::updateShortcutsComboboxRemoveItemSlot(int index)
+{
+    if (m_shortcuts)
+        m_shortcuts->updateMacroComboboxRemoveItem(index);
+}
+
+void Lumory::updateShortcutsComboboxSetItemText(int index, const QString &name)
+{
+    if (m_shortcuts)
+        m_shortcuts->updateMacroComboboxSetItemText(index, name);
+}
+
+void Lumory::releaseSelections()
+{
+    if (m_keyLayout)
+        m_keyLayout->unsetCursorSlot();
+    if (m_shortcuts) {
+        m_shortcuts->shortcutsItemReleaseSelectDynamicLayoutKey();
+        m_shortcuts->shortcutsItemBtnMouseTimerReleaseSlot(true);
+        m_shortcuts->parameterBtnReleaseSlot(true);
+    }
 }
 
 void Lumory::onLoadFinished()
@@ -214,6 +271,12 @@ void Lumory::onDeviceClosing()
     }
     Dialogs::deleteSafely(m_color);
     m_color = nullptr;
+    // The rows point at board keys: they go first.
+    qDebug() << "Delete shortcuts KF.";
+    if (m_shortcuts)
+        m_shortcuts->closeDevice();
+    Dialogs::deleteSafely(m_shortcuts);
+    m_shortcuts = nullptr;
     m_keyLayout->deleteGlobuleKeyLayer();
     m_keyLayout->deleteDynamicKeybtn();
     m_keyLayout->setDevice(nullptr);
@@ -221,7 +284,6 @@ void Lumory::onDeviceClosing()
         updateTabWidgetPage(nullptr);
     if (m_setting)
         m_setting->clearInformation();
-    qDebug() << "Delete shortcuts KF.";
     qDebug() << "Delete macro item all.";
     m_disconnected->show();
     m_disconnectedText->show();

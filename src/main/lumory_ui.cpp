@@ -185,6 +185,13 @@ void Lumory::setupUi()
     setCentralWidget(central);
 }
 
+void Lumory::addTitleBarWidget(QWidget *widget)
+{
+    auto *layout = static_cast<QHBoxLayout *>(m_titleBar->layout());
+    widget->setParent(m_titleBar);
+    layout->insertWidget(layout->indexOf(m_menuButton), widget);
+}
+
 void Lumory::initButton()
 {
     connect(m_menuButton, &QToolButton::clicked, this, [this] {
@@ -299,8 +306,8 @@ void Lumory::updateDisconnectedText()
 void Lumory::keyPressEvent(QKeyEvent *event)
 {
     // Escape lets go of every selection (colour, key, mode, key function).
-    if (event->key() == Qt::Key_Escape && m_keyLayout) {
-        m_keyLayout->unsetCursorSlot();
+    if (event->key() == Qt::Key_Escape) {
+        releaseSelections();
         return;
     }
     QMainWindow::keyPressEvent(event);
@@ -308,8 +315,8 @@ void Lumory::keyPressEvent(QKeyEvent *event)
 
 void Lumory::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton && m_keyLayout)
-        m_keyLayout->unsetCursorSlot();
+    if (event->button() == Qt::RightButton)
+        releaseSelections();
     QMainWindow::mousePressEvent(event);
 }
 

@@ -4,6 +4,8 @@
 #include "shortcut/desktophostactions.h"
 
 #include "demo.h"
+#include "demomenu.h"
+#include "main/apppaths.h"
 
 #include <QDebug>
 
@@ -17,7 +19,8 @@ int main(int argc, char *argv[])
 
     // Demo mode: simulated keyboards instead of hardware (--simulate, LUMORY_SIMULATE).
     const int simulated = sim::demoKeyboardCount(QCoreApplication::arguments());
-    sim::installDemoBusFromArguments(QCoreApplication::arguments());
+    sim::SimBus *demoBus = sim::installDemoBusFromArguments(QCoreApplication::arguments());
+    sim::seedDemoHostData(demoBus, AppPaths::appDir());
 
     QString startMode = QStringLiteral("None");
     for (int i = 0; i < argc; ++i) {
@@ -31,8 +34,10 @@ int main(int argc, char *argv[])
     DesktopHostActions::installDefault();
 
     Lumory window(nullptr, startMode);
-    if (simulated > 0)
+    if (simulated > 0) {
         qInfo() << "Demo mode:" << simulated << "simulated keyboard(s) plugged in";
+        window.addTitleBarWidget(new sim::DemoMenu(demoBus));
+    }
     app.setMainWindow(&window);
     installTerminationHandler(&window);
     window.show();

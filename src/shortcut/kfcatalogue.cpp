@@ -48,6 +48,8 @@ int parseKFXML(const QString &path, QVector<KF> *list)
                         kf.enable = intAttr(a, "enable") != 0;
                         kf.control_type = intAttr(a, "control_type");
                         kf.tips = a.value(QLatin1String("tips")).toString();
+                        kf.nameZh = a.value(QLatin1String("name_zh")).toString();
+                        kf.tipsZh = a.value(QLatin1String("tips_zh")).toString();
                         list->append(kf);
                     }
                     xml.skipCurrentElement();
@@ -56,8 +58,9 @@ int parseKFXML(const QString &path, QVector<KF> *list)
                 while (xml.readNextStartElement()) {
                     if (xml.name() == QLatin1String("item") && n < list->size()) {
                         const QXmlStreamAttributes a = xml.attributes();
-                        (*list)[n].options.append(
-                            HI{a.value(QLatin1String("name")).toString(), intAttr(a, "value")});
+                        (*list)[n].options.append(HI{a.value(QLatin1String("name")).toString(),
+                                                     intAttr(a, "value"),
+                                                     a.value(QLatin1String("name_zh")).toString()});
                     }
                     xml.skipCurrentElement();
                 }

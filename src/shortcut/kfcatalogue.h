@@ -24,6 +24,7 @@ struct HI
 {
     QString name;
     int value = 0;
+    QString nameZh; // Chinese name; `name` when empty
 };
 
 // One function of a board's function catalogue.
@@ -35,6 +36,8 @@ struct KF
     int control_type = E_SCT_NONE;
     QString tips;
     QVector<HI> options;
+    QString nameZh; // Chinese name and tips; the English ones when empty
+    QString tipsZh;
 };
 
 // Reads the function catalogue at `path` into `list` (cleared first).

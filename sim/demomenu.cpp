@@ -1,0 +1,83 @@
+#include "demomenu.h"
+
+#include "simbus.h"
+
+#include <QMenu>
+
+namespace sim {
+
+namespace {
+QString boardName(const SimKeyboard *keyboard)
+{
+    return QString::fromLatin1(keyboard->productName()).remove(QChar(0)).mid(1).trimmed() +
+           QStringLiteral(" #") + QString::number(keyboard->index());
+}
+} // namespace
+
+DemoMenu::DemoMenu(SimBus *bus, QWidget *parent) : QToolButton(parent), m_bus(bus)
+{
+    setObjectName(QStringLiteral("demoButton"));
+    setText(QStringLiteral("DEMO"));
+    setToolTip(QStringLiteral("Simulated keyboards: press keys on them"));
+    setPopupMode(QToolButton::InstantPopup);
+    setStyleSheet(QStringLiteral("QToolButton { color: #16181d; background: #46e6b7;"
+                                 " border-radius: 6px; padding: 3px 10px; font-weight: 700; }"
+                                 "QToolButton::menu-indicator { image: none; }"));
+    auto *menu = new QMenu(this);
+    m_functions = menu->addMenu(QStringLiteral("Press a key function"));
+    m_layers = menu->addMenu(QStringLiteral("Press the layer key"));
+    connect(m_functions, &QMenu::aboutToShow, this, &DemoMenu::fillFunctions);
+    connect(m_layers, &QMenu::aboutToShow, this, &DemoMenu::fillLayers);
+    setMenu(menu);
+}
+
+void DemoMenu::fillFunctions()
+{
+    m_functions->clear();
+    for (SimKeyboard *keyboard : m_bus->keyboards()) {
+        for (int i = 0; i < keyboard->keyFunctionCount(); ++i) {
+            const QByteArray entry = keyboard->keyFunction(i);
+            if (entry.size() < 2 || !(uchar(entry[0]) & 0x40))
+                continue;
+            const int hi = ((uchar(entry[0]) | (uchar(entry[1]) << 8)) >> 7) & 0x3F;
+            const QString label = QStringLiteral("%1: entry %2 (function %3)")
+                                      .arg(boardName(keyboard))
+                                      .arg(i)
+                                      .arg(hi);
+            const int index = keyboard->index();
+            const Personality kind = keyboard->personality();
+            connect(m_functions->addAction(label), &QAction::triggered, this,
+                    [this, kind, index, i] {
+                        // The keyboard may have been unplugged since the menu opened.
+                        for (SimKeyboard *k : m_bus->keyboards()) {
+                            if (k->personality() == kind && k->index() == index)
+                                k->pressKeyFunction(i);
+                        }
+                    });
+        }
+    }
+    if (m_functions->isEmpty())
+        m_functions->addAction(QStringLiteral("No key function in use"))->setEnabled(false);
+}
+
+void DemoMenu::fillLayers()
+{
+    m_layers->clear();
+    for (SimKeyboard *keyboard : m_bus->keyboards()) {
+        for (int m = 0; m < keyboard->keyMapCount(); ++m) {
+            const QString label = QStringLiteral("%1: key map %2").arg(boardName(keyboard)).arg(m);
+            const int index = keyboard->index();
+            const Personality kind = keyboard->personality();
+            connect(m_layers->addAction(label), &QAction::triggered, this, [this, kind, index, m] {
+                for (SimKeyboard *k : m_bus->keyboards()) {
+                    if (k->personality() == kind && k->index() == index)
+                        k->pressLayerKey(m);
+                }
+            });
+        }
+    }
+    if (m_layers->isEmpty())
+        m_layers->addAction(QStringLiteral("No keyboard"))->setEnabled(false);
+}
+
+} // namespace sim
