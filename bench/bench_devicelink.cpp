@@ -13,6 +13,16 @@
 //   lighting_page_build_ms
 //                  building the lighting page (palette, custom colour file,
 //                  32 mode buttons) for a loaded keyboard, laid out
+//   kf_load_ms     the key-function information and all 32 entries (floor:
+//                  one round trip each)
+//   kf_notify_to_action_ms
+//                  a key-function key reported by the keyboard until the
+//                  host action is asked for, through the whole program
+//   shortcuts_save_ms
+//                  writing shortcuts.xml with 32 functions
+//   macro_*, timeline_append_ms
+//                  the macro codec at 512 frames, and 1,000 events appended
+//                  to a macro's timeline
 
 #include "device/device.h"
 #include "device/hidbackend.h"
@@ -20,6 +30,13 @@
 #include "simbus.h"
 
 #include "color/color.h"
+#include "main/lumory.h"
+#include "shortcut/hostactions.h"
+#include "shortcut/shortcuts.h"
+#include "shortcut/shortcutsfile.h"
+#include "widget/dialogs.h"
+
+#include <QTemporaryDir>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -246,7 +263,115 @@ int lighting()
     return failures ? 1 : 0;
 }
 
+int keyFunctions()
+{
+    int failures = 0;
+    {
+        sim::SimBus bus;
+        bus.plug(sim::Personality::DualMode);
+        Link link(&bus);
+        if (!link.opened)
+            return 1;
+        std::vector<double> ms;
+        QElapsedTimer clock;
+        for (int run = 0; run < 30; ++run) {
+            clock.start();
+            if (link.device->getKFInfo() != WK_SUCCESS || link.device->getAllKF() != WK_SUCCESS)
+                ++failures;
+            ms.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        figure("kf_load_ms", percentile(ms, 0.5), "ms");
+        figure("kf_load_floor_ms",
+               (1 + link.device->kfCount()) * 2.0 * bus.reportLatencyUs() / 1000.0, "ms");
+    }
+    {
+        // The whole program: keyboard, session, key-function page.
+        struct Clocked : HostActions
+        {
+            QElapsedTimer *clock = nullptr;
+            double lastMs = -1;
+            bool openUrl(const QString &) override
+            {
+                return lastMs = clock->nsecsElapsed() / 1e6, true;
+            }
+            bool startProgram(const QString &, const QStringList &) override { return true; }
+            bool openFolder(const QString &) override { return true; }
+        } host;
+        QElapsedTimer clock;
+        host.clock = &clock;
+        HostActions::setInstance(&host);
+        Dialogs::setMessageHandler(
+            [](const Dialogs::MessageRequest &) { return int(QMessageBox::Ok); });
+        sim::SimBus bus;
+        sim::SimKeyboard *kb = bus.plug(sim::Personality::DualMode);
+        kf_t web{};
+        web.setInUse(true);
+        web.setHi(1);
+        web.keys[0].setType(1);
+        web.keys[0].setCode(0x04);
+        kb->setKeyFunction(0, QByteArray(reinterpret_cast<const char *>(&web), sizeof web));
+        HidBackend::setInstance(&bus);
+        {
+            Lumory window(nullptr, QStringLiteral("None"));
+            qInstallMessageHandler(quietMessages); // the window installs its log handler
+            QElapsedTimer wait;
+            wait.start();
+            while (!(window.shortcutsPage() && window.shortcutsPage()->isLoaded()) &&
+                   wait.elapsed() < 20000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::vector<double> ms;
+            for (int run = 0; run < 50 && window.shortcutsPage(); ++run) {
+                host.lastMs = -1;
+                clock.start();
+                kb->pressKeyFunction(0);
+                while (host.lastMs < 0 && clock.elapsed() < 2000)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                if (host.lastMs < 0)
+                    ++failures;
+                else
+                    ms.push_back(host.lastMs);
+            }
+            if (!ms.empty())
+                figure("kf_notify_to_action_ms", percentile(ms, 0.5), "ms");
+            else
+                ++failures;
+            window.exitAppActionSlot();
+            QElapsedTimer quit;
+            quit.start();
+            while (quit.elapsed() < 1500)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        HidBackend::setInstance(nullptr);
+        HostActions::setInstance(nullptr);
+        Dialogs::setMessageHandler({});
+    }
+    {
+        QTemporaryDir dir;
+        QVector<ShortcutsFile::Item> items(32);
+        for (int i = 0; i < items.size(); ++i) {
+            items[i].id = quint32(i);
+            items[i].hi = 1;
+            items[i].hitype = 1;
+            items[i].btn[0] = QStringLiteral("LCtrl");
+            items[i].text = QStringLiteral("https://www.example.com/page/%1").arg(i);
+        }
+        std::vector<double> ms;
+        QElapsedTimer clock;
+        for (int run = 0; run < 50; ++run) {
+            clock.start();
+            if (ShortcutsFile::save(dir.filePath(QStringLiteral("shortcuts.xml")), items) !=
+                ShortcutsFile::SaveStatus::Saved)
+                ++failures;
+            ms.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        figure("shortcuts_save_ms", percentile(ms, 0.5), "ms");
+    }
+    return failures ? 1 : 0;
+}
+
 } // namespace
+
+int macroCodecBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -260,6 +385,8 @@ int main(int argc, char **argv)
     failed += loading();
     failed += macroTransfers();
     failed += lighting();
+    failed += keyFunctions();
+    failed += macroCodecBenchmarks();
     if (failed)
         std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
     return failed ? 1 : 0;

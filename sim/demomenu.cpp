@@ -24,6 +24,11 @@ DemoMenu::DemoMenu(SimBus *bus, QWidget *parent) : QToolButton(parent), m_bus(bu
                                  " border-radius: 6px; padding: 3px 10px; font-weight: 700; }"
                                  "QToolButton::menu-indicator { image: none; }"));
     auto *menu = new QMenu(this);
+    menu->setStyleSheet(QStringLiteral(
+        "QMenu { background: #22252d; color: #e8eaed; border: 1px solid #3a3f4b; padding: 4px; }"
+        "QMenu::item { padding: 6px 24px 6px 14px; border-radius: 4px; }"
+        "QMenu::item:selected { background: #2f3640; color: #46e6b7; }"
+        "QMenu::item:disabled { color: #5c6370; }"));
     m_functions = menu->addMenu(QStringLiteral("Press a key function"));
     m_layers = menu->addMenu(QStringLiteral("Press the layer key"));
     connect(m_functions, &QMenu::aboutToShow, this, &DemoMenu::fillFunctions);

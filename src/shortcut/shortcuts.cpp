@@ -83,7 +83,7 @@ Shortcuts::Shortcuts(QWidget *parent) : QWidget(parent)
     auto *header = new QHBoxLayout();
     header->setContentsMargins(10, 0, 10, 0);
     header->setSpacing(8);
-    header->addSpacing(24); // the rows' check boxes
+    header->addSpacing(33); // the rows' check boxes
     auto heading = [this](int width) {
         auto *label = new QLabel(this);
         label->setProperty("role", QStringLiteral("heading"));

@@ -3,6 +3,7 @@
 #include "shortcut/kfcatalogue.h"
 #include "shortcut/shortcutsfile.h"
 #include "shortcut/shortcutsparameter.h"
+#include "widget/keybtn.h"
 #include "widget/keydesc.h"
 
 #include <QList>
@@ -11,7 +12,6 @@
 #include <QWidget>
 
 class Device;
-class KeyBtn;
 class QLabel;
 class QScrollArea;
 class QTimer;

@@ -4,6 +4,7 @@
 #include "shortcut/kfrecord.h"
 #include "shortcut/shortcutsfile.h"
 #include "shortcut/shortcutsparameter.h"
+#include "widget/keybtn.h"
 #include "widget/keydesc.h"
 
 #include <QFrame>
@@ -13,7 +14,6 @@
 #include <functional>
 
 class Device;
-class KeyBtn;
 class QCheckBox;
 class QComboBox;
 class QLabel;

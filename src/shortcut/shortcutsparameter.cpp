@@ -181,10 +181,9 @@ void ShortcutsParameter::buildOptions(const KF *function, int index)
     m_options = new QComboBox(this);
     m_options->setObjectName(QStringLiteral("optionBox"));
     m_options->setMinimumWidth(160);
-    if (function) {
-        for (const HI &option : function->options)
-            m_options->addItem(option.name, option.value);
-    }
+    m_optionSource = function ? function->options : QVector<HI>();
+    for (const HI &option : qAsConst(m_optionSource))
+        m_options->addItem(option.name, option.value);
     m_options->setCurrentIndex(index >= 0 && index < m_options->count() ? index : -1);
     m_layout->addWidget(m_options);
     connect(m_options, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -538,6 +537,10 @@ void ShortcutsParameter::setLanguage(int langType)
 void ShortcutsParameter::retranslate()
 {
     const bool zh = m_langType == 0;
+    for (int i = 0; m_options && i < m_optionSource.size() && i < m_options->count(); ++i) {
+        const HI &option = m_optionSource.at(i);
+        m_options->setItemText(i, zh && !option.nameZh.isEmpty() ? option.nameZh : option.name);
+    }
     if (m_timesLabel)
         m_timesLabel->setText(zh ? QStringLiteral("次") : QStringLiteral("Times"));
     if (m_text) {

@@ -109,6 +109,7 @@ private:
     QPushButton *m_choose = nullptr;
     bool m_folderChooser = false;
     QComboBox *m_options = nullptr;
+    QVector<HI> m_optionSource;
     QVector<KeyBtn *> m_list;
     QWidget *m_listRow = nullptr;
     int m_listShown = 0;

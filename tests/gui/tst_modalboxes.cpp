@@ -11,6 +11,8 @@
 #include "main/termination.h"
 #include "sessionfixture.h"
 #include "setting/setting.h"
+#include "shortcut/shortcuts.h"
+#include "shortcut/shortcutsitem.h"
 #include "widget/menutree.h"
 
 #include <QAbstractButton>
@@ -18,6 +20,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
 
 #include <csignal>
@@ -41,6 +44,26 @@ void resetQuitState()
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
 }
+
+// Key function 0 in use with function `hi` of the full-size catalogue.
+void storeFunction(sim::SimKeyboard *kb, int hi)
+{
+    kf_t e{};
+    e.setInUse(true);
+    e.setHi(uint8_t(hi));
+    e.keys[0].setType(1);
+    e.keys[0].setCode(0x04);
+    e.setListKey(0, e.keys[0]);
+    kb->setKeyFunction(0, QByteArray(reinterpret_cast<const char *>(&e), sizeof e));
+}
+
+ShortcutsItem *firstFunction(Lumory *w)
+{
+    if (!QTest::qWaitFor([w] { return w->shortcutsPage() && w->shortcutsPage()->isLoaded(); }))
+        return nullptr;
+    w->labelPageClickSlot(QStringLiteral("Shortcuts"));
+    return w->shortcutsPage()->items().value(0);
+}
 } // namespace
 
 class TestModalBoxes : public QObject
@@ -53,6 +76,7 @@ private:
         Personality personality;
         int boxesBefore; // answered normally before the interrupted one
         std::function<void(Lumory *)> open;
+        std::function<void(sim::SimKeyboard *)> prepare = {};
     };
 
     static Box box(const QString &name)
@@ -87,6 +111,35 @@ private:
                         Q_EMIT key->emitRequestColorSignal(key->getVectorIndex());
                     }};
         }
+        if (name == QLatin1String("key function write refused")) {
+            return {Personality::DualMode, 0,
+                    [](Lumory *w) {
+                        ShortcutsItem *row = firstFunction(w);
+                        row->setSelect(true);
+                        w->shortcutsPage()->itemDownloadButtonSlot();
+                    },
+                    [](sim::SimKeyboard *kb) {
+                        storeFunction(kb, 1);
+                        sim::Fault refused;
+                        refused.kind = sim::FaultKind::WriteFailure;
+                        refused.command = 0x40;
+                        refused.subCommand = 0x20;
+                        kb->injectFault(refused);
+                    }};
+        }
+        if (name == QLatin1String("key list chooser")) {
+            return {Personality::DualMode, 0,
+                    [](Lumory *w) {
+                        ShortcutsParameter *p = firstFunction(w)->parameter();
+                        p->doubleClickSlot(p->keyListButtons().first());
+                    },
+                    [](sim::SimKeyboard *kb) { storeFunction(kb, 5); }};
+        }
+        if (name == QLatin1String("document chooser")) {
+            return {Personality::DualMode, 0,
+                    [](Lumory *w) { firstFunction(w)->parameter()->chooserButton()->click(); },
+                    [](sim::SimKeyboard *kb) { storeFunction(kb, 2); }};
+        }
         if (name == QLatin1String("about"))
             return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
         return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
@@ -99,9 +152,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("interruption");
-        const char *boxes[] = {
-            "version question", "factory reset result", "settings result",       "about",
-            "layout editor",    "colour dialog",        "lighting write refused"};
+        const char *boxes[] = {"version question",       "factory reset result",
+                               "settings result",        "about",
+                               "layout editor",          "colour dialog",
+                               "lighting write refused", "key function write refused",
+                               "key list chooser",       "document chooser"};
         for (const char *name : boxes) {
             QTest::addRow("%s, unplug", name)
                 << QString::fromLatin1(name) << int(Interruption::Unplug);
@@ -125,6 +180,8 @@ private Q_SLOTS:
         f.dialogs.defaultAnswer = QMessageBox::Yes;
         f.dialogs.answers << 0 << QMessageBox::Yes; // the custom "Ok" of a question, then Yes
         f.dialogs.interruptAfter = b.boxesBefore;
+        if (b.prepare)
+            b.prepare(kb);
         if (box == QLatin1String("lighting write refused")) {
             sim::Fault refused;
             refused.kind = sim::FaultKind::WriteFailure;

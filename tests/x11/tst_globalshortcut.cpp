@@ -1,7 +1,12 @@
 // The X11 hot key: Ctrl+D pressed on the display (whatever Caps Lock and
 // Num Lock say) emits activated(); released hot keys stay silent and free the
 // grab; a combination held by another client is refused without ending us.
+#include "device/wirerecords.h"
 #include "globalHook/qxtglobalshortcut.h"
+#include "sessionfixture.h"
+#include "shortcut/shortcuts.h"
+#include "shortcut/shortcutsitem.h"
+#include "shortcut/shortcutskb.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -131,6 +136,39 @@ private Q_SLOTS:
         QVERIFY(shortcut.setShortcut(kCtrlD));
         QxtGlobalShortcut twin; // a second owner inside the program
         QVERIFY(!twin.setShortcut(kCtrlD));
+    }
+
+    void virtualKeyboardFollowsCtrlD()
+    {
+        TestSupport::SessionFixture f;
+        sim::SimKeyboard *kb = f.bus.plug(sim::Personality::DualMode);
+        kf_t web{};
+        web.setInUse(true);
+        web.setHi(1); // "Open website"
+        web.keys[0].setType(1);
+        web.keys[0].setCode(0x04);
+        kb->setKeyFunction(0, QByteArray(reinterpret_cast<const char *>(&web), sizeof web));
+        Lumory *w = f.start();
+        QVERIFY(f.waitLoaded());
+        QTRY_VERIFY(w->shortcutsPage() && w->shortcutsPage()->isLoaded());
+        Shortcuts *page = w->shortcutsPage();
+        QCOMPARE(page->hotKey()->shortcut(), kCtrlD);
+        ShortcutsKB *vkb = page->virtualKeyboard();
+        xdotoolKey(QStringLiteral("Caps_Lock"));
+        xdotoolKey(QStringLiteral("ctrl+d"));
+        QTRY_VERIFY(vkb->isVisible());
+        xdotoolKey(QStringLiteral("Caps_Lock"));
+        xdotoolKey(QStringLiteral("ctrl+d"));
+        QTRY_VERIFY(!vkb->isVisible());
+
+        // Without a web, document or folder function Ctrl+D is left to others.
+        page->items().first()->setSelect(true);
+        page->itemDeleteButtonSlot();
+        QTRY_VERIFY(page->items().isEmpty());
+        QVERIFY(page->hotKey()->shortcut().isEmpty());
+        OtherClient other;
+        QVERIFY(other.grab(ControlMask));
+        other.ungrab(ControlMask);
     }
 };
 
