@@ -145,6 +145,12 @@ public:
     // Stores a macro: head `used` set, `frameCount` = frames.size() / 10, the name
     // NUL-padded to 16 bytes. Returns false for a bad slot or more than 512 frames.
     virtual bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) = 0;
+    // A raw 24-byte head as the keyboard stores it (any frame count up to
+    // 1023, any id, a name of 16 bytes without terminator); the frames stay.
+    virtual void setMacroHead(int slot, const QByteArray &head) = 0;
+    // Resizes the macro slots (0 to 255); new slots are empty, their id is
+    // their index (six bits).
+    virtual void setMacroSlotCount(int count) = 0;
     virtual void setBluetoothName(const QByteArray &name) = 0; // padded/cut to 12 bytes
     virtual int selectedMacro() const = 0;                     // -1 before any selectMacro
     virtual bool isPlayingMacro() const = 0;

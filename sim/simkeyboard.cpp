@@ -574,6 +574,30 @@ bool Keyboard::setMacro(int slot, const QByteArray &name, const QByteArray &fram
     return true;
 }
 
+void Keyboard::setMacroHead(int slot, const QByteArray &head)
+{
+    auto l = lock();
+    if (inRange(slot, m_state->macroHeads.size()))
+        m_state->macroHeads[size_t(slot)] = fitted(head, 24);
+}
+
+void Keyboard::setMacroSlotCount(int count)
+{
+    auto l = lock();
+    const size_t n = size_t(qBound(0, count, 255));
+    const size_t old = m_state->macroHeads.size();
+    m_state->macroHeads.resize(n);
+    m_state->macroFrames.resize(n);
+    for (size_t i = old; i < n; ++i) {
+        QByteArray head(24, '\0');
+        head[0] = char(i & 0x3F);
+        m_state->macroHeads[i] = head;
+        m_state->macroFrames[i] = QByteArray(m_traits.macroFrames * 10, '\0');
+    }
+    if (m_state->selectedMacro >= int(n))
+        m_state->selectedMacro = -1;
+}
+
 int Keyboard::macroSlotCount() const
 {
     auto l = lock();

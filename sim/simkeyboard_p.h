@@ -207,6 +207,8 @@ public:
     void setKeyFunction(int index, const QByteArray &entry) override;
     void setKeyFunctionCount(int count) override;
     bool setMacro(int slot, const QByteArray &name, const QByteArray &frames) override;
+    void setMacroHead(int slot, const QByteArray &head) override;
+    void setMacroSlotCount(int count) override;
     void setBluetoothName(const QByteArray &name) override;
     int selectedMacro() const override;
     bool isPlayingMacro() const override;

@@ -174,7 +174,7 @@ int Shortcuts::createKF(const QString &catalogueFile, const QString &shortcutsPa
     m_device = device;
     m_statics = statics;
     m_path = shortcutsPath;
-    m_macroChoices = macroChoices();
+    m_macroChoices = storedMacros();
     if (device)
         m_stcts = createShortcutsLocalData(device->kfRecords(), device->kfCount(), m_catalogue);
     ShortcutsFile::fillStrings(m_path, &m_stcts);
@@ -455,13 +455,14 @@ int Shortcuts::resolveMacro(int number, const QString &name) const
     return -1;
 }
 
-QVector<MacroChoice> Shortcuts::macroChoices() const
+QVector<MacroChoice> Shortcuts::storedMacros() const
 {
     QVector<MacroChoice> list;
     if (!m_device)
         return list;
+    // The same macros, in the same order, as the macro page lists (16 at most).
     const int slotCount = std::min<int>(m_device->kmCount(), 64);
-    for (int s = 0; s < slotCount; ++s) {
+    for (int s = 0; s < slotCount && list.size() < kMaxMacros; ++s) {
         const km_t *head = m_device->macroHead(s);
         if (head && head->used())
             list.append(MacroChoice{macroHeadName(*head), head->id()});

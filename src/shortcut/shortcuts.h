@@ -32,6 +32,7 @@ class Shortcuts : public QWidget
 public:
     static constexpr int kMaxItems = 32;
     static constexpr int kCreateTickMs = 100;
+    static constexpr int kMaxMacros = 16; // the macro page shows at most 16
 
     explicit Shortcuts(QWidget *parent = nullptr);
     ~Shortcuts() override;
@@ -65,9 +66,9 @@ public:
     // The board key picked for the trigger keys (null when none).
     KeyBtn *boardKey() const { return m_boardKey; }
 
-    // The stored macros the macro box offers (the keyboard's heads in use,
-    // until the macro page keeps the list).
-    QVector<MacroChoice> macroChoices() const;
+    // The macros the macro boxes offer, in the macro page's order: the
+    // keyboard's used heads at loading, then what the macro page reports.
+    QVector<MacroChoice> macroChoices() const { return m_macroChoices; }
 
 public Q_SLOTS:
     void itemAddButtonSlot();
@@ -95,6 +96,7 @@ private:
     STCTS lookupStcts(quint32 id, quint32 hi, bool *found);
     // Number of the stored macro a row chose, or -1 when it no longer exists.
     int resolveMacro(int number, const QString &name) const;
+    QVector<MacroChoice> storedMacros() const;
     void rebuildVirtualKeyboard();
     void toggleVirtualKeyboard();
     void updateButtons();
