@@ -168,19 +168,26 @@ uint32_t Device::deletMacro(unsigned char slot)
 {
     if (slot >= m_nKMTotalNum)
         return WK_ERROR_OUT_OF_RANGE;
-    km_t &head = m_pKMs[slot];
+    // The model changes only once the keyboard has taken the head.
+    km_t head;
     std::memset(&head, 0, sizeof head);
     head.setId(slot);
-    return setMacroHead(&head);
+    const uint32_t st = setMacroHead(&head);
+    if (st == WK_SUCCESS)
+        m_pKMs[slot] = head;
+    return st;
 }
 
 uint32_t Device::setMacroName(unsigned char slot, const char *name)
 {
     if (slot >= m_nKMTotalNum || !name)
         return WK_ERROR_OUT_OF_RANGE;
-    km_t &head = m_pKMs[slot];
+    km_t head = m_pKMs[slot];
     std::memcpy(head.name, name, km_t::kNameSize);
-    return setMacroHead(&head);
+    const uint32_t st = setMacroHead(&head);
+    if (st == WK_SUCCESS)
+        m_pKMs[slot] = head;
+    return st;
 }
 
 void Device::storeFrames(uint16_t start, uint16_t count, const uint8_t *answer)

@@ -8,7 +8,6 @@
 
 #include "tst_device_fixture.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -31,9 +30,14 @@ QStringList commandRuns(const QList<QByteArray> &frames)
     return out;
 }
 
-template <typename T> QByteArray raw(const T *p, int n)
+template <typename T> QByteArray raw(const T *p, int n = 1)
 {
     return QByteArray(reinterpret_cast<const char *>(p), int(sizeof(T)) * n);
+}
+
+QByteArray num(qint64 n)
+{
+    return QByteArray::number(n);
 }
 
 sim::Fault noDeviceInfo(int count)
@@ -101,285 +105,243 @@ class TestDeviceLoad : public QObject
     Q_OBJECT
 
 private slots:
-    void fullLoadFillsTheModel_data();
-    void fullLoadFillsTheModel();
-    void loadAsksAgainUntilTheKeyboardAnswers();
-    void loadStopsWhenTheDeviceCloses_data();
-    void loadStopsWhenTheDeviceCloses();
-    void failingStepEndsTheLoad();
-    void answersOfZerosAndShortReads();
-    void boastfulCountsStayInsideTheModel();
-    void failingTransportEndsEveryCommand();
+    void fullLoadFillsTheModel_data()
+    {
+        QTest::addColumn<int>("personality");
+        QTest::addColumn<QStringList>("order");
+        const QStringList dual = {"10/10", "10/40", "10/11", "10/20", "10/30", "10/50",
+                                  "20/00", "20/01", "20/10", "30/00", "30/01", "30/10",
+                                  "50/00", "50/01", "40/00", "40/10", "60/20", "60/21",
+                                  "60/00", "60/01", "60/03", "b0/10", "b0/20"};
+        QStringList bare = dual;
+        for (const char *pair : {"30/10", "60/21", "60/03"})
+            bare.removeAll(QLatin1String(pair));
+        QTest::newRow("DualMode") << int(sim::Personality::DualMode) << dual;
+        QTest::newRow("UsbOnly") << int(sim::Personality::UsbOnly) << dual;
+        QTest::newRow("NoLighting") << int(sim::Personality::NoLighting) << bare;
+    }
+
+    void fullLoadFillsTheModel()
+    {
+        QFETCH(int, personality);
+        SimLink s{sim::Personality(personality)};
+        sim::SimKeyboard *kb = s.keyboard;
+        // Some state that differs from a fresh keyboard.
+        QVERIFY(kb->pressLayerKey(1));
+        QVERIFY(kb->setMacro(4, "hello", QByteArray(30, '\x05')));
+        QByteArray kf(56, '\0');
+        kf[0] = char(0x40 | 2);
+        kb->setKeyFunction(2, kf);
+        kb->clearReceivedFrames();
+
+        Device *d = s.device();
+        QSignalSpy finished(d, &Device::emitFinishLoad);
+        QSignalSpy failed(d, &Device::emitLoadDevInfoError);
+        QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
+        QCOMPARE(QPair(finished.count(), failed.count()), QPair(1, 0));
+        QTEST(commandRuns(s.frames()), "order");
+
+        // The model holds what the keyboard holds (without Bluetooth, both
+        // the name and the sleep time stay empty).
+        QVERIFY(d->releaseDate().startsWith("20")); // digits as characters
+        QByteArrayList model, board;
+        model << d->productNameBlock() << d->deviceIdBytes() << num(d->fwVersion())
+              << num(d->scanSpeed()) << num(d->nKeyMode()) << d->userInfo() << num(d->kcmCount())
+              << raw(d->keyCodes(), d->kcCount()) << raw(d->kfRecord(2)) << raw(d->macroHead(4))
+              << d->btNameRecord() << num(d->sleepTimeMs());
+        board << kb->productName() << kb->deviceId() << num(kb->firmwareVersion())
+              << num(kb->scanSpeed()) << num(kb->nKey()) << kb->userInfo() << num(kb->keyMapCount())
+              << kb->keyCodes(1) << kf << kb->macroHead(4) << kb->bluetoothName()
+              << num(kb->sleepTime());
+        if (kb->hasLighting()) {
+            model << num(d->krmCount()) << raw(d->keyColours(), 4 * d->krCount())
+                  << num(d->lmmCount()) << raw(d->modes(), d->lmCount()) << num(d->laCount());
+            board << num(kb->colourMapCount()) << kb->keyColours(kb->currentColourMap())
+                  << num(kb->modeMapCount()) << kb->modes(kb->currentModeMap()) << "32";
+            for (int i = 0; i < d->laCount(); ++i) {
+                model << raw(d->laRecord(i));
+                board << kb->lightingRecord(i);
+            }
+        } else {
+            QCOMPARE(int(d->krCount()) + int(d->lmCount()) + int(d->laCount()), 0);
+            QCOMPARE(QPair(int(d->curKRM()), int(d->curLMM())), QPair(-1, -1));
+            QCOMPARE(d->setKRRgb(0, 0xFFFFFFFF), WK_ERROR_OUT_OF_RANGE); // nothing to paint
+        }
+        QCOMPARE(model, board);
+    }
+
+    void loadAsksAgainUntilTheKeyboardAnswers()
+    {
+        SimLink s;
+        s.keyboard->injectFault(noDeviceInfo(1));
+        Device *d = s.device();
+        QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
+        QCOMPARE(commandRuns(s.frames()).first(), QStringLiteral("10/10"));
+        QCOMPARE(framesOf(s.frames(), 0x10, 0x10).size(), 2);
+        QCOMPARE(d->productNameBlock(), s.keyboard->productName());
+    }
+
+    void loadStopsWhenTheDeviceCloses_data()
+    {
+        QTest::addColumn<bool>("byInterruption");
+        QTest::newRow("abortExchanges") << false;
+        QTest::newRow("thread interruption") << true;
+    }
+
+    void loadStopsWhenTheDeviceCloses()
+    {
+        // A keyboard that never answers keeps the load asking; closing the
+        // device must still end it, without reporting a load error.
+        QFETCH(bool, byInterruption);
+        SimLink s;
+        s.keyboard->injectFault(noDeviceInfo(-1));
+        Device *d = s.device();
+        QSignalSpy finished(d, &Device::emitFinishLoad);
+        QSignalSpy failed(d, &Device::emitLoadDevInfoError);
+        std::atomic<uint32_t> result{0};
+        QThread *loader = QThread::create([&] { result = d->loadDevInfoSlot(); });
+        loader->start();
+        QTRY_VERIFY(s.frames().size() >= 2); // asked, gave up, asked again
+        if (byInterruption) {
+            // What the session does when it stops the device thread.
+            loader->requestInterruption();
+            QMutexLocker lock(&s.link->mutex);
+            s.link->condition.wakeAll();
+        } else {
+            d->abortExchanges();
+        }
+        QVERIFY(loader->wait(10000));
+        delete loader;
+        QCOMPARE(result.load(), WK_ERROR_LOAD);
+        QCOMPARE(finished.count() + failed.count(), 0);
+    }
+
+    void failingStepEndsTheLoad()
+    {
+        SimLink s;
+        s.keyboard->injectFault(fault(sim::FaultKind::WrongEcho, 0x50, 0x01)); // a macro head
+        Device *d = s.device();
+        QSignalSpy finished(d, &Device::emitFinishLoad);
+        QSignalSpy failed(d, &Device::emitLoadDevInfoError);
+        LogCapture log;
+        QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
+        QCOMPARE(QPair(finished.count(), failed.count()), QPair(0, 1));
+        QCOMPARE(log.count(QStringLiteral("get KM head=0 failed")), 1);
+        QCOMPARE(log.count(QStringLiteral("Load Dev Info Slot error!")), 1);
+        // Nothing after the failing step was asked.
+        QCOMPARE(commandRuns(s.frames()).last(), QStringLiteral("50/01"));
+    }
+
+    void answersOfZerosAndShortReads()
+    {
+        constexpr int Zeros = 0, Full = 1, Short = 2;
+        std::atomic<int> mode{Zeros};
+        ScriptedBackend kb;
+        kb.setHandler([&mode](const QByteArray &r) {
+            if (mode == Zeros)
+                return QByteArray(64, '\0');
+            const QByteArray a = r.left(2) + "\x38" + QByteArray(61, char(0xAA)); // length 56
+            return mode == Short ? a.left(3) : a;
+        });
+        Link link(&kb);
+        Device *d = link.device;
+        QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
+        QCOMPARE(int(d->kcCount()) + int(d->kcmCount()) + int(d->krCount()) + int(d->kmCount()) +
+                     int(d->laCount()) + int(d->lmCount()) + d->kfCount(),
+                 0);
+        QCOMPARE(int(d->curKRM()), -1); // byte 0 is not 0x30: no key colours
+        // Every command still answers with a status; nothing reaches past a buffer.
+        QCOMPARE(runEveryCommand(d).size(), 48);
+        kf_t entry{};
+        km_t km{};
+        QCOMPARE(d->getKFItem(0, &entry), WK_ERROR_VERIFY); // no 0x40, 0x10, 56 echo
+        QCOMPARE(d->getMacroHead(0, &km), WK_ERROR_VERIFY);
+
+        mode = Full;
+        QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
+        QCOMPARE(int(entry.head[0]), 0xAA);
+        QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
+        QCOMPARE(d->productNameBlock(), QByteArray(16, char(0xAA)));
+        // Answers of three bytes: what they do not carry is 0, not what the
+        // previous report left in the buffer.
+        mode = Short;
+        QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
+        QCOMPARE(raw(&entry), QByteArray(56, '\0'));
+        QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
+        QCOMPARE(d->productNameBlock(), QByteArray(16, '\0'));
+    }
+
+    void boastfulCountsStayInsideTheModel()
+    {
+        ScriptedBackend kb;
+        kb.setHandler(boastfulAnswer);
+        Link link(&kb);
+        Device *d = link.device;
+        for (auto step :
+             {&Device::getKCInfo, &Device::getCurKCMID, &Device::getCurKCM, &Device::getKRInfo,
+              &Device::getCurKRM, &Device::getLMInfo, &Device::getCurLMM, &Device::getLAInfo,
+              &Device::getAllLA, &Device::getKFInfo, &Device::getAllKF, &Device::getKMInfo,
+              &Device::getAllMacroHead})
+            QCOMPARE((d->*step)(), WK_SUCCESS);
+        QCOMPARE(int(d->kcCount()) + int(d->lmCount()) + int(d->laCount()) + int(d->kmCount()) +
+                     d->kfCount(),
+                 5 * 255);
+        QCOMPARE(d->keyCode(254).attr, uint8_t(0xFF));
+        QCOMPARE(d->getKRRgb(254), 0xFFFFFFFFu);
+        QCOMPARE(int(d->macroHead(254)->frameCount()), 1023);
+        QVERIFY(!d->macroHead(255) && !d->kfRecord(255) && !d->laRecord(255));
+
+        // 1023 frames cannot be held: the first 512 are asked for, the answers
+        // (start 511, 0xFFFF bytes) are cut at the end of the buffer, and the
+        // caller learns that the macro is not complete.
+        kb.clearFrames();
+        QCOMPARE(d->readMacro(0), WK_ERROR_OUT_OF_RANGE);
+        QCOMPARE(d->macroFramesHeld(), 512);
+        QCOMPARE(framesOf(kb.frames(), 0x50, 0x30).size(), 103); // 102 rounds and 2 left
+        QCOMPARE(d->macroFrames()[511].ts(), uint16_t(0xFFFF));
+
+        // A keyboard that reports fewer keys afterwards gets a model of that size.
+        kb.setHandler([](const QByteArray &r) {
+            QByteArray a = answerTo(r);
+            a[8] = 1;
+            a[9] = 3;
+            return a;
+        });
+        QCOMPARE(d->getKCInfo(), WK_SUCCESS);
+        QCOMPARE(int(d->kcCount()), 3);
+        QCOMPARE(d->keyCode(3).attr | d->keyCode(-1).attr, 0); // outside the map: empty entries
+    }
+
+    void failingTransportEndsEveryCommand()
+    {
+        ScriptedBackend kb;
+        kb.setHandler([](const QByteArray &r) { return answerTo(r); });
+        Link link(&kb);
+        Device *d = link.device;
+        QCOMPARE(d->getKMInfo(), WK_SUCCESS);
+
+        // Nothing waits for an answer that cannot come.
+        kb.setWriteFails(true);
+        for (uint32_t st : runEveryCommand(d)) {
+            QVERIFY2(st == WK_ERROR_WRITE || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS,
+                     qPrintable(QString::number(st, 16)));
+        }
+        QVERIFY(!link.waitingFlag());
+
+        // The keyboard goes away: every command, and the load, end without
+        // sending anything.
+        kb.setWriteFails(false);
+        kb.failReads();
+        QTRY_VERIFY(!link.usb->isLinkUp());
+        kb.clearFrames();
+        for (uint32_t st : runEveryCommand(d))
+            QVERIFY(st == WK_ERROR_TIMEOUT || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS);
+        QSignalSpy failed(d, &Device::emitLoadDevInfoError);
+        QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(kb.frames().size(), 0);
+    }
 };
-
-void TestDeviceLoad::fullLoadFillsTheModel_data()
-{
-    QTest::addColumn<int>("personality");
-    QTest::addColumn<QStringList>("order");
-    const QStringList dual = {"10/10", "10/40", "10/11", "10/20", "10/30", "10/50",
-                              "20/00", "20/01", "20/10", "30/00", "30/01", "30/10",
-                              "50/00", "50/01", "40/00", "40/10", "60/20", "60/21",
-                              "60/00", "60/01", "60/03", "b0/10", "b0/20"};
-    QStringList bare = dual;
-    bare.removeAll("30/10");
-    bare.removeAll("60/21");
-    bare.removeAll("60/03");
-    QTest::newRow("DualMode") << int(sim::Personality::DualMode) << dual;
-    QTest::newRow("UsbOnly") << int(sim::Personality::UsbOnly) << dual;
-    QTest::newRow("NoLighting") << int(sim::Personality::NoLighting) << bare;
-}
-
-void TestDeviceLoad::fullLoadFillsTheModel()
-{
-    QFETCH(int, personality);
-    QFETCH(QStringList, order);
-    SimLink s{sim::Personality(personality)};
-    sim::SimKeyboard *kb = s.keyboard;
-    // Some state that differs from a fresh keyboard.
-    QVERIFY(kb->pressLayerKey(1));
-    QByteArray macroFrames(30, '\x05');
-    QVERIFY(kb->setMacro(4, "hello", macroFrames));
-    QByteArray kf(56, '\0');
-    kf[0] = char(0x40 | 2);
-    kb->setKeyFunction(2, kf);
-    kb->clearReceivedFrames();
-
-    Device *d = s.device();
-    QSignalSpy finished(d, &Device::emitFinishLoad);
-    QSignalSpy failed(d, &Device::emitLoadDevInfoError);
-    LogCapture log;
-    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(failed.count(), 0);
-    QCOMPARE(commandRuns(s.frames()), order);
-
-    // The phases are logged in order.
-    const QString lines = log.lines().join(QLatin1Char('\n'));
-    int at = 0;
-    for (const char *phase :
-         {"loadDevInfoSlot-----------------------------------------------------",
-          "get device load information finished.", "get device load key code finished.",
-          "Get device load key color succeeded.", "Get device load getKMInfo succeeded.",
-          "Get device load key macro succeeded.", "Get device load key shortcuts succeeded.",
-          "Get device load key LED succeeded.", "Get device load shortcuts succeeded."}) {
-        at = lines.indexOf(QLatin1String(phase), at);
-        QVERIFY2(at >= 0, phase);
-    }
-
-    QCOMPARE(d->productNameBlock(), kb->productName());
-    QCOMPARE(d->deviceIdBytes(), kb->deviceId());
-    QCOMPARE(d->fwVersion(), kb->firmwareVersion());
-    QVERIFY(d->releaseDate().startsWith("20")); // digits as characters
-    QCOMPARE(d->scanSpeed(), kb->scanSpeed());
-    QCOMPARE(d->nKeyMode(), kb->nKey());
-    QCOMPARE(d->userInfo(), kb->userInfo());
-
-    QCOMPARE(int(d->kcmCount()), kb->keyMapCount());
-    QCOMPARE(int(d->curKCM()), 1);
-    QCOMPARE(raw(d->keyCodes(), d->kcCount()), kb->keyCodes(1));
-    if (kb->hasLighting()) {
-        QCOMPARE(int(d->krmCount()), kb->colourMapCount());
-        QCOMPARE(raw(d->keyColours(), 4 * d->krCount()), kb->keyColours(kb->currentColourMap()));
-        QCOMPARE(int(d->lmmCount()), kb->modeMapCount());
-        QCOMPARE(raw(d->modes(), d->lmCount()), kb->modes(kb->currentModeMap()));
-        QCOMPARE(int(d->laCount()), 32);
-        for (int i = 0; i < d->laCount(); ++i)
-            QCOMPARE(raw(d->laRecord(i), 1), kb->lightingRecord(i));
-    } else {
-        QCOMPARE(int(d->krCount()) + int(d->lmCount()) + int(d->laCount()), 0);
-        QCOMPARE(int(d->curKRM()), -1);
-        QCOMPARE(int(d->curLMM()), -1);
-        QCOMPARE(d->setKRRgb(0, 0xFFFFFFFF), WK_ERROR_OUT_OF_RANGE); // nothing to paint
-    }
-    QCOMPARE(raw(d->kfRecord(2), 1), kf);
-    QCOMPARE(raw(d->macroHead(4), 1), kb->macroHead(4));
-    QCOMPARE(int(d->macroHead(4)->frameCount()), 3);
-
-    // Without Bluetooth both stay empty (the keyboard's own state is empty too).
-    QCOMPARE(d->btNameRecord(), kb->bluetoothName());
-    QCOMPARE(d->sleepTimeMs(), kb->sleepTime());
-}
-
-void TestDeviceLoad::loadAsksAgainUntilTheKeyboardAnswers()
-{
-    SimLink s;
-    s.keyboard->injectFault(noDeviceInfo(1));
-    Device *d = s.device();
-    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
-    QCOMPARE(commandRuns(s.frames()).first(), QStringLiteral("10/10"));
-    QCOMPARE(framesOf(s.frames(), 0x10, 0x10).size(), 2);
-    QCOMPARE(d->productNameBlock(), s.keyboard->productName());
-}
-
-void TestDeviceLoad::loadStopsWhenTheDeviceCloses_data()
-{
-    QTest::addColumn<bool>("byInterruption");
-    QTest::newRow("abortExchanges") << false;
-    QTest::newRow("thread interruption") << true;
-}
-
-void TestDeviceLoad::loadStopsWhenTheDeviceCloses()
-{
-    // A keyboard that never answers keeps the load asking; closing the device
-    // must still end it at once and without reporting a load error.
-    QFETCH(bool, byInterruption);
-    SimLink s;
-    s.keyboard->injectFault(noDeviceInfo(-1));
-    Device *d = s.device();
-    QSignalSpy finished(d, &Device::emitFinishLoad);
-    QSignalSpy failed(d, &Device::emitLoadDevInfoError);
-    std::atomic<uint32_t> result{0};
-    QThread *loader = QThread::create([&] { result = d->loadDevInfoSlot(); });
-    loader->start();
-    QTRY_VERIFY(s.frames().size() >= 2); // asked, gave up, asked again
-    QElapsedTimer clock;
-    clock.start();
-    if (byInterruption) {
-        // What the session does when it stops the device thread.
-        loader->requestInterruption();
-        QMutexLocker lock(&s.link->mutex);
-        s.link->condition.wakeAll();
-    } else {
-        d->abortExchanges();
-    }
-    QVERIFY(loader->wait(10000));
-    delete loader;
-    QVERIFY(clock.elapsed() < 3000);
-    QCOMPARE(result.load(), WK_ERROR_LOAD);
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(failed.count(), 0);
-}
-
-void TestDeviceLoad::failingStepEndsTheLoad()
-{
-    SimLink s;
-    s.keyboard->injectFault(fault(sim::FaultKind::WrongEcho, 0x50, 0x01)); // a macro head
-    Device *d = s.device();
-    QSignalSpy finished(d, &Device::emitFinishLoad);
-    QSignalSpy failed(d, &Device::emitLoadDevInfoError);
-    LogCapture log;
-    QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
-    QCOMPARE(failed.count(), 1);
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(log.count(QStringLiteral("get KM head=0 failed")), 1);
-    QCOMPARE(log.count(QStringLiteral("Load Dev Info Slot error!")), 1);
-    // Nothing after the failing step was asked.
-    QCOMPARE(commandRuns(s.frames()).last(), QStringLiteral("50/01"));
-}
-
-void TestDeviceLoad::answersOfZerosAndShortReads()
-{
-    constexpr int Zeros = 0, Full = 1, Short = 2;
-    std::atomic<int> mode{Zeros};
-    ScriptedBackend kb;
-    kb.setHandler([&mode](const QByteArray &r) {
-        if (mode == Zeros)
-            return QByteArray(64, '\0');
-        const QByteArray a = r.left(2) + "\x38" + QByteArray(61, char(0xAA)); // length 56
-        return mode == Short ? a.left(3) : a;
-    });
-    Link link(&kb);
-    Device *d = link.device;
-    QCOMPARE(d->loadDevInfoSlot(), WK_SUCCESS);
-    QCOMPARE(int(d->kcCount()) + int(d->kcmCount()) + int(d->krCount()) + int(d->kmCount()) +
-                 int(d->laCount()) + int(d->lmCount()) + d->kfCount(),
-             0);
-    QCOMPARE(int(d->curKRM()), -1); // byte 0 is not 0x30: no key colours
-    // Every command still answers with a status; nothing reaches past a buffer.
-    QCOMPARE(runEveryCommand(d).size(), 48);
-    kf_t entry{};
-    km_t km{};
-    QCOMPARE(d->getKFItem(0, &entry), WK_ERROR_VERIFY); // no 0x40, 0x10, 56 echo
-    QCOMPARE(d->getMacroHead(0, &km), WK_ERROR_VERIFY);
-
-    mode = Full;
-    QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
-    QCOMPARE(int(entry.head[0]), 0xAA);
-    QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
-    QCOMPARE(d->productNameBlock(), QByteArray(16, char(0xAA)));
-    // Answers of three bytes: what they do not carry is 0, not what the
-    // previous report left in the buffer.
-    mode = Short;
-    QCOMPARE(d->getKFItem(0, &entry), WK_SUCCESS);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(&entry), 56), QByteArray(56, '\0'));
-    QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
-    QCOMPARE(d->productNameBlock(), QByteArray(16, '\0'));
-}
-
-void TestDeviceLoad::boastfulCountsStayInsideTheModel()
-{
-    ScriptedBackend kb;
-    kb.setHandler(boastfulAnswer);
-    Link link(&kb);
-    Device *d = link.device;
-    for (auto step : {&Device::getKCInfo, &Device::getCurKCMID, &Device::getCurKCM,
-                      &Device::getKRInfo, &Device::getCurKRM, &Device::getLMInfo,
-                      &Device::getCurLMM, &Device::getLAInfo, &Device::getAllLA, &Device::getKFInfo,
-                      &Device::getAllKF, &Device::getKMInfo, &Device::getAllMacroHead})
-        QCOMPARE((d->*step)(), WK_SUCCESS);
-    QCOMPARE(int(d->kcCount()) + int(d->lmCount()) + int(d->laCount()) + int(d->kmCount()) +
-                 d->kfCount(),
-             5 * 255);
-    QCOMPARE(d->keyCode(254).attr, uint8_t(0xFF));
-    QCOMPARE(d->getKRRgb(254), 0xFFFFFFFFu);
-    QCOMPARE(int(d->macroHead(254)->frameCount()), 1023);
-    QVERIFY(!d->macroHead(255));
-    QVERIFY(!d->kfRecord(255));
-    QVERIFY(!d->laRecord(255));
-
-    // 1023 frames cannot be held: the first 512 are asked for, the answers
-    // (start 511, 0xFFFF bytes) are cut at the end of the buffer, and the
-    // caller learns that the macro is not complete.
-    kb.clearFrames();
-    QCOMPARE(d->readMacro(0), WK_ERROR_OUT_OF_RANGE);
-    QCOMPARE(d->macroFramesHeld(), 512);
-    QCOMPARE(framesOf(kb.frames(), 0x50, 0x30).size(), 103); // 102 rounds and 2 left
-    QCOMPARE(d->macroFrames()[511].ts(), uint16_t(0xFFFF));
-    QCOMPARE(d->macroFrames()[510].ts(), uint16_t(0));
-
-    // A keyboard that reports fewer keys afterwards gets a model of that size.
-    kb.setHandler([](const QByteArray &r) {
-        QByteArray a = answerTo(r);
-        a[8] = 1;
-        a[9] = 3;
-        return a;
-    });
-    QCOMPARE(d->getKCInfo(), WK_SUCCESS);
-    QCOMPARE(int(d->kcCount()), 3);
-    QCOMPARE(d->keyCode(3).attr, uint8_t(0)); // outside the map: an empty entry
-    QCOMPARE(d->keyCode(-1).attr, uint8_t(0));
-}
-
-void TestDeviceLoad::failingTransportEndsEveryCommand()
-{
-    ScriptedBackend kb;
-    kb.setHandler([](const QByteArray &r) { return answerTo(r); });
-    Link link(&kb);
-    Device *d = link.device;
-    QCOMPARE(d->getKMInfo(), WK_SUCCESS);
-
-    kb.setWriteFails(true);
-    QElapsedTimer clock;
-    clock.start();
-    for (uint32_t st : runEveryCommand(d)) {
-        QVERIFY2(st == WK_ERROR_WRITE || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS,
-                 qPrintable(QString::number(st, 16)));
-    }
-    QVERIFY(clock.elapsed() < 5000); // nothing waited for an answer that cannot come
-    QVERIFY(!link.waitingFlag());
-
-    // The keyboard goes away: every command, and the load, end at once.
-    kb.setWriteFails(false);
-    kb.failReads();
-    QTRY_VERIFY(!link.usb->isLinkUp());
-    clock.restart();
-    for (uint32_t st : runEveryCommand(d))
-        QVERIFY(st == WK_ERROR_TIMEOUT || st == WK_ERROR_OUT_OF_RANGE || st == WK_SUCCESS);
-    QSignalSpy failed(d, &Device::emitLoadDevInfoError);
-    QCOMPARE(d->loadDevInfoSlot(), WK_ERROR_LOAD);
-    QCOMPARE(failed.count(), 1);
-    QVERIFY(clock.elapsed() < 5000);
-}
 
 QTEST_GUILESS_MAIN(TestDeviceLoad)
 #include "tst_device_load.moc"

@@ -23,11 +23,10 @@ Item item(quint32 id, int hi, int type, const QString &text = QString())
 // Everything the file holds of an item, for comparison.
 QString flat(const Item &i)
 {
-    QStringList parts{
-        QString::number(i.id),       QString::number(i.hi), QString::number(i.hitype),    i.text,
-        QString::number(i.ledIndex), i.macroName,           QString::number(i.macroCount)};
-    return (parts + QStringList(i.btn, i.btn + 4) + QStringList(i.keyList, i.keyList + 9))
-        .join('|');
+    QStringList parts = QStringList(i.btn, i.btn + 4) + QStringList(i.keyList, i.keyList + 9);
+    parts << QString::number(i.id) << QString::number(i.hi) << QString::number(i.hitype) << i.text
+          << QString::number(i.ledIndex) << i.macroName << QString::number(i.macroCount);
+    return parts.join('|');
 }
 } // namespace
 
@@ -43,12 +42,10 @@ private Q_SLOTS:
 
     void roundTrip()
     {
-        QVector<Item> items{item(3, 1, E_SCT_WEB, "https://a.org/?a=1&b=\"<2>\""),
-                            item(5, 3, E_SCT_FOLDER, "/home/ü"),
-                            item(6, 4, E_SCT_LEDBRI),
-                            item(7, 4, E_SCT_LEDBRI),
-                            item(8, 5, E_SCT_REPKEY),
-                            item(10, 8, E_SCT_MACRO)};
+        QVector<Item> items;
+        items << item(3, 1, E_SCT_WEB, "https://a.org/?a=1&b=\"<2>\"")
+              << item(5, 3, E_SCT_FOLDER, "/home/ü") << item(6, 4, E_SCT_LEDBRI)
+              << item(7, 4, E_SCT_LEDBRI) << item(8, 5, E_SCT_REPKEY) << item(10, 8, E_SCT_MACRO);
         items[0].btn[3] = "Ctrl";
         items[2].ledIndex = 2;
         items[4].keyList[1] = " "; // an empty slot is not written
