@@ -23,6 +23,7 @@
 //   macro_*, timeline_append_ms
 //                  the macro codec at 512 frames, and 1,000 events appended
 //                  to a macro's timeline
+//   macro_file_*   writing and reading a macro file of 2,048 events
 
 #include "device/device.h"
 #include "device/hidbackend.h"
@@ -372,6 +373,7 @@ int keyFunctions()
 } // namespace
 
 int macroCodecBenchmarks();
+int macroFileBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -387,6 +389,7 @@ int main(int argc, char **argv)
     failed += lighting();
     failed += keyFunctions();
     failed += macroCodecBenchmarks();
+    failed += macroFileBenchmarks();
     if (failed)
         std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
     return failed ? 1 : 0;

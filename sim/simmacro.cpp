@@ -132,6 +132,8 @@ Keyboard::Outcome Keyboard::handleMacros(const Frame &req, Frame &ans)
             setStatus(ans, kSimStatusBadParameter);
         else {
             s.recording = req[8] == 1;
+            if (s.recording)
+                m_liveReport.fill(0); // each recording starts from an empty report
             setStatus(ans, kSimStatusOk);
         }
         break;
