@@ -24,6 +24,8 @@
 //                  the macro codec at 512 frames, and 1,000 events appended
 //                  to a macro's timeline
 //   macro_file_*   writing and reading a macro file of 2,048 events
+//   timeline_relayout_ms
+//                  1,000 events appended one by one to a shown timeline
 
 #include "device/device.h"
 #include "device/hidbackend.h"
@@ -374,6 +376,7 @@ int keyFunctions()
 
 int macroCodecBenchmarks();
 int macroFileBenchmarks();
+int timelineBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -390,6 +393,7 @@ int main(int argc, char **argv)
     failed += keyFunctions();
     failed += macroCodecBenchmarks();
     failed += macroFileBenchmarks();
+    failed += timelineBenchmarks();
     if (failed)
         std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
     return failed ? 1 : 0;

@@ -3,6 +3,7 @@
 #include "simbus.h"
 
 #include <QMenu>
+#include <QTimer>
 
 namespace sim {
 
@@ -31,6 +32,14 @@ DemoMenu::DemoMenu(SimBus *bus, QWidget *parent) : QToolButton(parent), m_bus(bu
         "QMenu::item:disabled { color: #5c6370; }"));
     m_functions = menu->addMenu(QStringLiteral("Press a key function"));
     m_layers = menu->addMenu(QStringLiteral("Press the layer key"));
+    m_type = menu->addAction(QStringLiteral("Type \"Hi\" (while a macro records)"));
+    connect(m_type, &QAction::triggered, this, &DemoMenu::typeOnRecordingKeyboards);
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+        bool recording = false;
+        for (SimKeyboard *k : m_bus->keyboards())
+            recording = recording || k->isRecordingMacro();
+        m_type->setEnabled(recording);
+    });
     connect(m_functions, &QMenu::aboutToShow, this, &DemoMenu::fillFunctions);
     connect(m_layers, &QMenu::aboutToShow, this, &DemoMenu::fillLayers);
     setMenu(menu);
@@ -63,6 +72,29 @@ void DemoMenu::fillFunctions()
     }
     if (m_functions->isEmpty())
         m_functions->addAction(QStringLiteral("No key function in use"))->setEnabled(false);
+}
+
+void DemoMenu::typeOnRecordingKeyboards()
+{
+    // Shift+H, then I, as a person types them.
+    struct Step
+    {
+        uint8_t usage;
+        bool down;
+        int delayMs;
+    };
+    static const Step steps[] = {{0xE1, true, 0},   {0x0B, true, 120}, {0x0B, false, 90},
+                                 {0xE1, false, 40}, {0x0C, true, 110}, {0x0C, false, 80}};
+    int at = 0;
+    for (const Step &step : steps) {
+        at += step.delayMs;
+        QTimer::singleShot(at, this, [this, step] {
+            for (SimKeyboard *k : m_bus->keyboards()) {
+                if (k->isRecordingMacro())
+                    k->simulateKey(step.usage, step.down, uint16_t(step.delayMs));
+            }
+        });
+    }
 }
 
 void DemoMenu::fillLayers()

@@ -19,10 +19,12 @@ public:
 private:
     void fillFunctions();
     void fillLayers();
+    void typeOnRecordingKeyboards();
 
     SimBus *m_bus = nullptr;
     QMenu *m_functions = nullptr;
     QMenu *m_layers = nullptr;
+    QAction *m_type = nullptr;
 };
 
 } // namespace sim

@@ -2,6 +2,7 @@
 
 #include "Update/overallvariate.h"
 #include "color/color.h"
+#include "macro/macro.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
@@ -334,10 +335,12 @@ void Lumory::layoutVersionAutoSlot()
 
 void Lumory::exitAppActionSlot()
 {
-    // 1. A running macro recording would be stopped here.
-    // 2. Out of sight, no more device polling, no more tray or timer input.
     if (!m_session)
         return; // already shut down
+    // 1. A running macro recording ends on the keyboard too.
+    if (m_macro && m_macro->isRecording())
+        m_macro->recorderItemDataSlot(false);
+    // 2. Out of sight, no more device polling, no more tray or timer input.
     hide();
     m_session->scanTimer()->stop();
     m_session->deviceListTimer()->stop();
@@ -409,6 +412,8 @@ void Lumory::quitLumory()
     m_setting = nullptr;
     Dialogs::deleteSafely(m_shortcuts);
     m_shortcuts = nullptr;
+    Dialogs::deleteSafely(m_macro);
+    m_macro = nullptr;
     qDebug() << "delete static dialog finish.";
     Dialogs::deleteSafely(m_menuTree);
     m_menuTree = nullptr;

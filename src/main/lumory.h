@@ -15,6 +15,7 @@ class KeyLayout;
 class Language;
 class Setting;
 class Shortcuts;
+class Macro;
 struct BoardInfo;
 class MenuTree;
 class QAction;
@@ -53,6 +54,7 @@ public:
     LightingController *lighting() const { return m_lighting; }
     Color *colorPage() const { return m_color; }
     Shortcuts *shortcutsPage() const { return m_shortcuts; }
+    Macro *macroPage() const { return m_macro; }
     Data *catalogue() const { return m_data; }
     const QVector<BoardInfo *> &boards() const { return m_boards; }
     // Puts `widget` into the title bar, left of the window buttons.
@@ -99,6 +101,8 @@ public Q_SLOTS:
     void updateShortcutsComboboxAddItemSlot(const QString &name);
     void updateShortcutsComboboxRemoveItemSlot(int index);
     void updateShortcutsComboboxSetItemText(int index, const QString &name);
+    // The macro page blocks the window while it draws or records.
+    void banWindowsButtonSlot(bool ban);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -126,6 +130,7 @@ private:
     void createSettingPage(bool layoutEditor);
     void createLightingPage(BoardInfo *board, Device *device);
     void createShortcutsPage(BoardInfo *board, Device *device);
+    void createMacroPage(BoardInfo *board, Device *device);
     // Every selection of the pages goes (Escape, right click).
     void releaseSelections();
     void setSettingInformation();
@@ -156,6 +161,7 @@ private:
     LightingController *m_lighting = nullptr;
     Color *m_color = nullptr;
     Shortcuts *m_shortcuts = nullptr;
+    Macro *m_macro = nullptr;
     QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;

@@ -5,6 +5,7 @@
 
 #include "color/color.h"
 #include "device/device.h"
+#include "macro/macro.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
@@ -23,6 +24,7 @@
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -63,6 +65,10 @@ void Lumory::connectSession()
     connect(m_session, &DeviceSession::keyFunctionNotify, this, [this](int id, int hi) {
         if (m_shortcuts)
             m_shortcuts->onNotify(id, hi);
+    });
+    connect(m_session, &DeviceSession::macroNotify, this, [this](const QByteArray &frame) {
+        if (m_macro)
+            m_macro->getRawData(frame);
     });
 }
 
@@ -160,6 +166,7 @@ void Lumory::onDeviceReady(BoardInfo *board)
     createSettingPage(board && board->KLE);
     setSettingInformation();
     createShortcutsPage(board, device);
+    createMacroPage(board, device);
     m_disconnected->hide();
     m_disconnectedText->hide();
 }
@@ -210,6 +217,41 @@ void Lumory::createShortcutsPage(BoardInfo *board, Device *device)
     }
     m_shortcuts->createKF(board->kf, m_session->deviceDir() + QStringLiteral("shortcuts.xml"),
                           device, &m_keyLayout->staticDescs());
+}
+
+void Lumory::createMacroPage(BoardInfo *board, Device *device)
+{
+    if (!board || !board->macro || !device)
+        return;
+    QWidget *container = pageContainer(QStringLiteral("Macro"));
+    if (!container)
+        return;
+    if (!container->layout()) {
+        auto *layout = new QVBoxLayout(container);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    Dialogs::deleteSafely(m_macro);
+    m_macro = new Macro(container);
+    container->layout()->addWidget(m_macro);
+    if (m_language) {
+        m_macro->SetLanguage(m_language->getLangType());
+        connect(m_language, &Language::LanguageChange, m_macro, &Macro::SetLanguage);
+    }
+    connect(m_macro, &Macro::updateShortcutsComboboxAddItem, this,
+            &Lumory::updateShortcutsComboboxAddItemSlot);
+    connect(m_macro, &Macro::updateShortcutsComboboxRemoveItem, this,
+            &Lumory::updateShortcutsComboboxRemoveItemSlot);
+    connect(m_macro, &Macro::updateShortcutsComboboxSetItemText, this,
+            &Lumory::updateShortcutsComboboxSetItemText);
+    connect(m_macro, &Macro::emitBanWindowsButton, this, &Lumory::banWindowsButtonSlot);
+    m_macro->setDevice(device, m_session->deviceDir() + QStringLiteral("item/"),
+                       &m_keyLayout->staticDescs());
+}
+
+void Lumory::banWindowsButtonSlot(bool ban)
+{
+    setTabsEnabled(!ban);
+    m_menuButton->setEnabled(!ban);
 }
 
 void Lumory::updateShortcutsComboboxAddItemSlot(const QString &name)
@@ -285,6 +327,11 @@ void Lumory::onDeviceClosing()
     if (m_setting)
         m_setting->clearInformation();
     qDebug() << "Delete macro item all.";
+    if (m_macro)
+        m_macro->closeDevice();
+    Dialogs::deleteSafely(m_macro);
+    m_macro = nullptr;
+    m_menuButton->setEnabled(true);
     m_disconnected->show();
     m_disconnectedText->show();
     updateDisconnectedText();

@@ -9,6 +9,7 @@
 #include "shortcut/shortcutskb.h"
 #include "widget/dialogs.h"
 #include "widget/keybtn.h"
+#include "widget/styles.h"
 
 #include <QComboBox>
 #include <QDebug>
@@ -74,7 +75,7 @@ Shortcuts::Shortcuts(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Shortcuts"));
     setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QLatin1String(kPageStyle));
+    setStyleSheet(QLatin1String(kPageStyle) + Styles::comboBoxArrow());
 
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(24, 8, 24, 8);

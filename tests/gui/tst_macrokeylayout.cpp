@@ -1,0 +1,397 @@
+// The macro timeline's widgets: Keys following the model through the user's
+// edits, the warning blink (also when a blinked event goes away), the key
+// chooser through the dialog seam, the delay field and the frame counter.
+// The rules themselves are the model's and tested there.
+//
+// Timelines are written "A+100 A-0": key name, + press / - release, delay.
+#include "macro/macrokey.h"
+#include "macro/macrokeylayout.h"
+#include "testsupport.h"
+#include "widget/data.h"
+#include "widget/keybtn.h"
+#include "widget/staticdialog.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+void quiet(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // Fixed-size top-level windows make the offscreen platform complain.
+    if (type != QtDebugMsg && !text.startsWith(QLatin1String("This plugin does not support")))
+        previousHandler(type, context, text);
+}
+
+uint16_t codeOf(const QString &name)
+{
+    return name == QLatin1String("Shift") ? 0xE1 : uint16_t(4 + name.at(0).unicode() - 'A');
+}
+
+void fill(MacroKeyLayout *layout, const QString &written)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\w+)([+-])(\\d+)$"));
+    for (const QString &token : written.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = re.match(token);
+        Q_ASSERT(m.hasMatch());
+        layout->createKey(m.captured(2) == QLatin1String("+"), m.captured(3).toInt(),
+                          codeOf(m.captured(1)), 1, 0);
+    }
+}
+
+// The timeline as its Keys show it.
+QString shown(const MacroKeyLayout &layout)
+{
+    QStringList out;
+    for (const Key *k : layout.keys())
+        out << k->faceText() + (k->isDown() ? '+' : '-') + QString::number(k->dataKey().delay);
+    return out.join(QLatin1Char(' '));
+}
+
+// Keys stand for the model's events in order, side by side, each with its
+// delay field when it waits, selected as the model says.
+bool followsModel(const MacroKeyLayout &layout, QString *why)
+{
+    const MacroTimeline &m = layout.model();
+    if (layout.keys().size() != m.size())
+        return *why = QStringLiteral("count"), false;
+    int x = MacroKeyLayout::kAxisStart;
+    for (int i = 0; i < m.size(); ++i) {
+        const Key *k = layout.keyAt(i);
+        const DataKey &d = m.at(i).key;
+        const bool field = k->delayEdit() && !k->delayEdit()->isHidden();
+        if (k->id() != m.at(i).id || k->dataKey().delay != d.delay || k->x() != x ||
+            field != (d.delay != 0) || k->isPressed() != (i == m.selectedIndex()) ||
+            k->isPartner() != (i == m.selectedPartner()) || k->isHidden())
+            return *why = QStringLiteral("key %1").arg(i), false;
+        if (field && k->delayEdit()->text().toInt() != d.delay)
+            return *why = QStringLiteral("field %1").arg(i), false;
+        x += k->width();
+    }
+    if (layout.contentWidth() != x - MacroKeyLayout::kAxisStart + MacroKeyLayout::kExtraWidth)
+        return *why = QStringLiteral("width"), false;
+    return true;
+}
+
+void send(QWidget *w, QEvent::Type type, const QPoint &pos, Qt::MouseButtons buttons)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, pos, w->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void press(Key *key)
+{
+    send(key, QEvent::MouseButtonPress, QPoint(key->width() - 25, 40), Qt::LeftButton);
+    send(key, QEvent::MouseButtonRelease, QPoint(key->width() - 25, 40), Qt::NoButton);
+}
+
+void drag(Key *key, int dx)
+{
+    const QPoint at(key->width() - 25, 40);
+    send(key, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    send(key, QEvent::MouseMove, at + QPoint(dx, 0), Qt::LeftButton);
+    send(key, QEvent::MouseButtonRelease, at + QPoint(dx, 0), Qt::NoButton);
+}
+
+void trigger(Key *key, Key::Action action)
+{
+    press(key);
+    QAbstractButton *b = key->button(action);
+    QVERIFY2(b && b->isVisibleTo(key), "button not shown");
+    b->click();
+}
+
+void typeDelay(Key *key, const QString &text, bool finish)
+{
+    QLineEdit *edit = key->delayEdit();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+    if (finish)
+        QTest::keyClick(edit, Qt::Key_Return);
+}
+
+QStringList frames(const MacroKeyLayout &layout, std::initializer_list<int> indexes)
+{
+    QStringList out;
+    for (int i : indexes)
+        out << layout.keyAt(i)->framePicture();
+    return out;
+}
+
+void flushDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestMacroKeyLayout : public QObject
+{
+    Q_OBJECT
+
+    TestSupport::ScratchAppDir *m_dir = nullptr;
+    QVector<KeyDesc> m_statics;
+
+    void setUp(MacroKeyLayout *layout, const QString &written)
+    {
+        layout->setLabelSource(&m_statics);
+        layout->setLanguage(1);
+        layout->resize(600, layout->height());
+        layout->show();
+        fill(layout, written);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        previousHandler = qInstallMessageHandler(quiet);
+        m_dir = new TestSupport::ScratchAppDir;
+        Data data;
+        QVERIFY(data.parseStaticKeyBtn(&m_statics));
+    }
+    void cleanupTestCase()
+    {
+        qInstallMessageHandler(previousHandler);
+        delete m_dir;
+    }
+
+    // One user action on event `at`; `after` is what the Keys show then.
+    void editsFollowTheModel_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("totalAdded");
+        const auto row = [](const char *name, const char *before, const char *action, int at,
+                            const char *after, int totalAdded) {
+            QTest::newRow(name) << QString(before) << QString(action) << at << QString(after)
+                                << totalAdded;
+        };
+        const char *abc = "A+10 B+0 C+0 A-5 B-5 C-5";
+        row("drag right", abc, "drag+", 1, "A+10 C+0 B+0 A-5 B-5 C-5", 0);
+        row("drag left", "A+10 B+20 C+30 A-5 B-5 C-5", "drag-", 2, "A+10 B+20 C+0 A-35 B-5 C-5", 0);
+        row("short drag", abc, "nudge", 1, abc, 0);
+        row("move later", "A+10 B+0 A-30 B-5", "next", 1, "A+10 B+30 A-0 B-5", 0);
+        row("move earlier", "A+10 B+20 C+0 A-5 B-5 C-5", "prev", 2, "A+10 C+20 B+0 A-5 B-5 C-5", 0);
+        row("move onto own press", "A+10 A-30", "prev", 1, "A+10 A-30", 0);
+        row("delete pair from its release", "A+10 B+5 B-5 A-5", "deletePair", 2, "A+10 A-5", -10);
+        row("add pair", "A+10 A-5", "addPair", 0, "A+10 None+0 None-50 A-5", 50);
+        row("add delay", "A+10 B+0 B-5 A-5", "addDelay", 1, "A+10 B+10 B-5 A-5", 10);
+        row("delete delay", "A+10 B+5 B-5 A-5", "deleteDelay", 1, "A+10 B+0 B-5 A-5", -5);
+    }
+    void editsFollowTheModel()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, action);
+        QFETCH(int, at);
+        QFETCH(QString, after);
+        QFETCH(int, totalAdded);
+        MacroKeyLayout layout;
+        setUp(&layout, before);
+        const qint64 total = layout.model().totalTime();
+        QSignalSpy changed(&layout, &MacroKeyLayout::emitChanged);
+        QSignalSpy pressed(&layout, &MacroKeyLayout::keyLayoutPressed);
+        Key *key = layout.keyAt(at);
+        const quint64 id = key->id();
+        if (action == "drag+" || action == "drag-" || action == "nudge") {
+            drag(key, action == "nudge" ? 19 : action == "drag+" ? Key::kDragStep : -25);
+        } else {
+            const Key::Action a = action == "next"         ? Key::MoveNext
+                                  : action == "prev"       ? Key::MovePerv
+                                  : action == "deletePair" ? Key::DeletePair
+                                  : action == "addPair"    ? Key::AddPair
+                                  : action == "addDelay"   ? Key::AddDelay
+                                                           : Key::DeleteDelay;
+            trigger(key, a);
+        }
+        flushDeletes();
+        QCOMPARE(shown(layout), after);
+        QString why;
+        QVERIFY2(followsModel(layout, &why), qPrintable(why));
+        QCOMPARE(changed.count(), after == before ? 0 : 1);
+        QVERIFY(pressed.count() >= 1);
+        QCOMPARE(layout.model().totalTime(), total + totalAdded);
+        // The moved event stays the pressed one; an added delay opens for typing.
+        if (action.startsWith(QLatin1String("drag")) || action == "next" || action == "prev")
+            QVERIFY(layout.keyById(id)->isPressed());
+        if (action == "addDelay") {
+            QCOMPARE(layout.keyById(id)->delayEdit()->selectedText(), QStringLiteral("10"));
+            QCOMPARE(layout.keyById(id)->totalText(), QStringLiteral("20 ms"));
+        }
+        if (action == "addPair") {
+            // The new pair is selected: its press shows the total time, its
+            // release the partner's dot.
+            QCOMPARE(layout.keyAt(1)->totalText(), QStringLiteral("10 ms"));
+            QCOMPARE(layout.keyAt(2)->dotPicture(), QStringLiteral("dot-up.svg"));
+            QCOMPARE(layout.keyAt(1)->dotPicture() + layout.keyAt(2)->totalText(), QString());
+        }
+    }
+
+    void warningBlink()
+    {
+        MacroKeyLayout layout;
+        setUp(&layout, QStringLiteral("A+10 A-50 A+20 A-50 B+5 B-5"));
+        QSignalSpy changed(&layout, &MacroKeyLayout::emitChanged);
+        // The press right after the release of its key keeps its delay.
+        trigger(layout.keyAt(2), Key::DeleteDelay);
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(layout.warningActive());
+        QCOMPARE(frames(layout, {1, 2}), QStringList({"up-warning.svg", "down-warning.svg"}));
+        for (int tick = 1; tick < MacroKeyLayout::kWarningTicks; ++tick) {
+            layout.warningTimerAcation();
+            const bool warn = tick % 2 == 0;
+            QCOMPARE(layout.keyAt(1)->framePicture(),
+                     warn ? QStringLiteral("up-warning.svg") : QStringLiteral("up.svg"));
+            QCOMPARE(layout.keyAt(2)->framePicture(),
+                     warn ? QStringLiteral("down-warning.svg") : QStringLiteral("down-select.svg"));
+        }
+        QVERIFY(layout.warningActive());
+        layout.warningTimerAcation();
+        QVERIFY(!layout.warningActive());
+        QCOMPARE(frames(layout, {1, 2}), QStringList({"up-select.svg", "down-select.svg"}));
+
+        // A new warning first restores the last pair.
+        typeDelay(layout.keyAt(3), QStringLiteral("0"), true);
+        QCOMPARE(frames(layout, {1, 2, 3}),
+                 QStringList({"up.svg", "down-warning.svg", "up-warning.svg"}));
+
+        // One of the blinked events goes away mid-blink.
+        trigger(layout.keyAt(2), Key::DeleteDelay);
+        layout.warningTimerAcation();
+        const Key *survivor = layout.keyAt(2);
+        trigger(layout.keyAt(0), Key::DeletePair);
+        flushDeletes();
+        QCOMPARE(shown(layout), QStringLiteral("A+20 A-50 B+5 B-5"));
+        QCOMPARE(layout.keyAt(0), survivor);
+        for (int tick = 2; tick <= MacroKeyLayout::kWarningTicks; ++tick)
+            layout.warningTimerAcation();
+        QVERIFY(!layout.warningActive());
+        QCOMPARE(frames(layout, {0, 1, 2}), QStringList({"down-select.svg", "up.svg", "down.svg"}));
+
+        // On its own timer.
+        trigger(layout.keyAt(3), Key::MovePerv);
+        QVERIFY(layout.warningActive());
+        QCOMPARE(frames(layout, {0, 2, 3}),
+                 QStringList({"down.svg", "down-warning.svg", "up-warning.svg"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!layout.warningActive(), 2000);
+        QCOMPARE(frames(layout, {2, 3}), QStringList({"down-select.svg", "up-select.svg"}));
+    }
+
+    void keyChooser()
+    {
+        MacroKeyLayout layout;
+        // Shift is held across the whole macro; a new pair goes inside.
+        setUp(&layout, QStringLiteral("Shift+10 Shift-60"));
+        trigger(layout.keyAt(0), Key::AddPair);
+        QCOMPARE(shown(layout), QStringLiteral("Shift+10 None+0 None-50 Shift-60"));
+        QSignalSpy changed(&layout, &MacroKeyLayout::emitChanged);
+
+        QStringList disabled;
+        int opened = 0;
+        Dialogs::setExecHandler([&](QDialog *dialog) {
+            ++opened;
+            auto *chooser = qobject_cast<StaticDialog *>(dialog);
+            QHash<QString, KeyBtn *> byName;
+            for (KeyBtn *k : chooser->keys()) {
+                byName.insert(k->getAlias(), k);
+                if (!k->isEnabled())
+                    disabled << k->getAlias();
+            }
+            // The selection moves on while the chooser is open; a banned key
+            // is not taken, an allowed one goes to the pair it opened for.
+            press(layout.keyAt(0));
+            Q_EMIT byName.value(QStringLiteral("LShift"))
+                ->emitDoubleClick(byName.value(QStringLiteral("LShift")));
+            Q_EMIT byName.value(QStringLiteral("A"))->emitDoubleClick(byName.value("A"));
+            return dialog->result();
+        });
+        QTest::mouseDClick(layout.keyAt(2), Qt::LeftButton, Qt::NoModifier, QPoint(25, 40));
+        Dialogs::setExecHandler({});
+        QCOMPARE(opened, 1);
+        disabled.sort();
+        QCOMPARE(disabled, QStringList({"LShift", "Lock", "None"}));
+        QCOMPARE(shown(layout), QStringLiteral("Shift+10 A+0 A-50 Shift-60"));
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(!layout.chooser() && !layout.model().chooserOpen());
+        QString why;
+        QVERIFY2(followsModel(layout, &why), qPrintable(why));
+
+        // The timeline goes away while its chooser is open.
+        auto *doomed = new MacroKeyLayout;
+        setUp(doomed, QStringLiteral("A+10 A-5"));
+        const QPointer<MacroKeyLayout> guard(doomed);
+        Dialogs::setExecHandler([&](QDialog *) {
+            delete doomed;
+            return 0;
+        });
+        doomed->keyDoubleClicked(doomed->keyAt(1));
+        Dialogs::setExecHandler({});
+        QVERIFY(!guard);
+    }
+
+    void delayField()
+    {
+        MacroKeyLayout layout;
+        setUp(&layout, QStringLiteral("A+100 A-50 B+0 B-5"));
+        QSignalSpy changed(&layout, &MacroKeyLayout::emitChanged);
+        Key *first = layout.keyAt(0);
+        typeDelay(first, QStringLiteral("7x0000"), false);
+        QCOMPARE(first->delayEdit()->text(), QStringLiteral("65535"));
+        QCOMPARE(layout.model().at(0).key.delay, uint16_t(65535));
+        first->delayEdit()->selectAll();
+        first->delayEdit()->insert(QStringLiteral("70000")); // pasted
+        QCOMPARE(first->delayEdit()->text(), QStringLiteral("65535"));
+        QVERIFY(changed.count() >= 1);
+
+        // 0 removes the delay through the rules: refused for the release
+        // right after its press (it blinks, the field shows the delay again),
+        // done for the first press (the field goes, the Keys close up).
+        typeDelay(layout.keyAt(1), QStringLiteral("0"), true);
+        QVERIFY(layout.warningActive());
+        QCOMPARE(layout.keyAt(1)->delayEdit()->text(), QStringLiteral("50"));
+        typeDelay(first, QString(), true);
+        QCOMPARE(shown(layout), QStringLiteral("A+0 A-50 B+0 B-5"));
+        QCOMPARE(layout.model().totalTime(), qint64(55));
+        QString why;
+        QVERIFY2(followsModel(layout, &why), qPrintable(why));
+    }
+
+    void frameCounter()
+    {
+        MacroKeyLayout layout;
+        setUp(&layout, QString());
+        QSignalSpy framesChanged(&layout, &MacroKeyLayout::framesChanged);
+        QLabel *label = layout.framesLabel();
+        // Every event after a wait opens a frame: 513 do not fit.
+        for (int i = 0; i < 513; ++i)
+            layout.createKey(i % 2 ? 0 : 1, 5, 4, 1, 0, true);
+        QCOMPARE(label->text(), QStringLiteral("513 / 512 frames"));
+        QCOMPARE(framesChanged.last().at(0).toInt(), 513);
+        QVERIFY(label->styleSheet().contains(QLatin1String("#e06c75")));
+        QCOMPARE(layout.scrollValue(), layout.maximumScroll());
+        QVERIFY(layout.maximumScroll() > 0);
+        QString why;
+        QVERIFY2(followsModel(layout, &why), qPrintable(why));
+
+        // The last press is never released.
+        layout.setLanguage(0);
+        layout.checkoutKeyDuad();
+        QCOMPARE(label->text(), QStringLiteral("512 / 512 帧"));
+        QVERIFY(!label->styleSheet().contains(QLatin1String("#e06c75")));
+        layout.clear();
+        QCOMPARE(label->text(), QStringLiteral("0 / 512 帧"));
+        QCOMPARE(framesChanged.last().at(0).toInt(), 0);
+        QCOMPARE(layout.scrollValue(), 0);
+    }
+};
+
+QTEST_MAIN(TestMacroKeyLayout)
+#include "tst_macrokeylayout.moc"
