@@ -1,5 +1,7 @@
 // Device-link figures on the simulated keyboard at its default timing (1 ms
 // to the keyboard, 1 ms back). One line per figure: "name value unit".
+// Arguments name the groups to run (rtt load macro512 lighting kf macropage
+// codec macrofile timeline); none runs them all.
 //
 //   rtt_*          one command exchange (getNKey), 1000 times back to back,
 //                  and 300 times after 1-20 ms of idle time (rtt_spaced_*)
@@ -23,6 +25,14 @@
 //   macro_*, timeline_append_ms
 //                  the macro codec at 512 frames, and 1,000 events appended
 //                  to a macro's timeline
+//   macro_page_load_s, macro_page_load_floor_s
+//                  reading a 300-frame macro into the macro page and drawing
+//                  it (floor: the read's pauses and one event per 50 ms tick)
+//   macro_download_s
+//                  a 512-frame macro from the page to the keyboard (floor:
+//                  macro512_write_floor_s)
+//   record_events_per_s
+//                  key changes reported while recording, decoded and drawn
 //   macro_file_*   writing and reading a macro file of 2,048 events
 //   timeline_relayout_ms
 //                  1,000 events appended one by one to a shown timeline
@@ -33,6 +43,9 @@
 #include "simbus.h"
 
 #include "color/color.h"
+#include "macro/macro.h"
+#include "macro/macroitem.h"
+#include "macro/macrokeylayout.h"
 #include "main/lumory.h"
 #include "shortcut/hostactions.h"
 #include "shortcut/shortcuts.h"
@@ -40,6 +53,9 @@
 #include "widget/dialogs.h"
 
 #include <QTemporaryDir>
+#include <QToolButton>
+
+#include <functional>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -372,6 +388,101 @@ int keyFunctions()
     return failures ? 1 : 0;
 }
 
+// Runs the event loop until `done` holds or `limitMs` pass; false on time-out.
+bool spinUntil(const std::function<bool()> &done, int limitMs)
+{
+    QElapsedTimer wait;
+    wait.start();
+    while (!done()) {
+        if (wait.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+int macroPage()
+{
+    int failures = 0;
+    Dialogs::setMessageHandler(
+        [](const Dialogs::MessageRequest &) { return int(QMessageBox::Yes); });
+    sim::SimBus bus;
+    sim::SimKeyboard *kb = bus.plug(sim::Personality::DualMode);
+    // 300 frames: A down and up in turn, 10 ms apart.
+    QByteArray frames;
+    for (int i = 0; i < 300; ++i) {
+        QByteArray f(10, '\0');
+        f[0] = 10;
+        f[4] = char(i % 2 ? 0 : 0x04);
+        frames += f;
+    }
+    kb->setMacro(0, "Long", frames);
+    kb->setMacro(1, "Empty", QByteArray());
+    HidBackend::setInstance(&bus);
+    {
+        Lumory window(nullptr, QStringLiteral("None"));
+        qInstallMessageHandler(quietMessages);
+        if (!spinUntil(
+                [&] { return window.macroPage() && window.macroPage()->items().size() == 2; },
+                20000))
+            return 1;
+        Macro *page = window.macroPage();
+        QElapsedTimer clock;
+        clock.start();
+        page->items().at(0)->loadButton()->click();
+        if (!spinUntil([&] { return !page->isDrawing(); }, 120000))
+            ++failures;
+        const int events = page->items().at(0)->timeline()->dataKeys().size();
+        figure("macro_page_load_s", clock.nsecsElapsed() / 1e9, "s");
+        // Floor: the read's pause after each round of five frames, and the
+        // drawing of one event per tick.
+        figure("macro_page_load_floor_s", (300 / 5) * 0.050 + events * 0.050, "s");
+
+        // A 512-frame macro written to the keyboard.
+        MacroItem *target = page->items().at(1);
+        QVector<DataKey> many;
+        for (int i = 0; i < 512; ++i) {
+            DataKey k(i % 2 ? 0 : 1);
+            k.delay = 10;
+            k.code = 0x04;
+            k.type = 1;
+            many.append(k);
+        }
+        target->timeline()->setEvents(many);
+        page->setItemSelect(target);
+        clock.start();
+        page->downloadItemDataSlot();
+        figure("macro_download_s", clock.nsecsElapsed() / 1e9, "s");
+        if (kb->macroFrames(1).size() != 5120)
+            ++failures;
+
+        // Recording: key changes as fast as the keyboard reports them.
+        page->setItemSelect(page->items().at(1));
+        page->recordButton()->setChecked(true);
+        if (!page->isRecording())
+            ++failures;
+        // Each change is drawn before the next is reported (the keyboard's
+        // notification ring holds 32 reports, a typist never gets ahead).
+        const int changes = 1000;
+        clock.start();
+        for (int i = 0; i < changes; ++i) {
+            const int before = target->timeline()->dataKeys().size();
+            kb->simulateKey(0x04, i % 2 == 0, 1);
+            if (!spinUntil([&] { return target->timeline()->dataKeys().size() > before; }, 2000)) {
+                ++failures;
+                break;
+            }
+        }
+        figure("record_events_per_s", changes / (clock.nsecsElapsed() / 1e9), "1/s");
+        page->recordButton()->setChecked(false);
+        window.exitAppActionSlot();
+        spinUntil([] { return false; }, 1500);
+    }
+    HidBackend::setInstance(nullptr);
+    Dialogs::setMessageHandler({});
+    return failures ? 1 : 0;
+}
+
 } // namespace
 
 int macroCodecBenchmarks();
@@ -385,15 +496,22 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     qInstallMessageHandler(quietMessages);
+    // Groups to run: all, or those named on the command line.
+    const std::pair<const char *, int (*)()> groups[] = {{"rtt", roundTrips},
+                                                         {"load", loading},
+                                                         {"macro512", macroTransfers},
+                                                         {"lighting", lighting},
+                                                         {"kf", keyFunctions},
+                                                         {"macropage", macroPage},
+                                                         {"codec", macroCodecBenchmarks},
+                                                         {"macrofile", macroFileBenchmarks},
+                                                         {"timeline", timelineBenchmarks}};
+    const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
-    failed += roundTrips();
-    failed += loading();
-    failed += macroTransfers();
-    failed += lighting();
-    failed += keyFunctions();
-    failed += macroCodecBenchmarks();
-    failed += macroFileBenchmarks();
-    failed += timelineBenchmarks();
+    for (const auto &group : groups) {
+        if (wanted.isEmpty() || wanted.contains(QLatin1String(group.first)))
+            failed += group.second();
+    }
     if (failed)
         std::fprintf(stderr, "%d device-link benchmark(s) failed\n", failed);
     return failed ? 1 : 0;

@@ -244,7 +244,9 @@ void Lumory::createMacroPage(BoardInfo *board, Device *device)
     connect(m_macro, &Macro::updateShortcutsComboboxSetItemText, this,
             &Lumory::updateShortcutsComboboxSetItemText);
     connect(m_macro, &Macro::emitBanWindowsButton, this, &Lumory::banWindowsButtonSlot);
-    m_macro->setDevice(device, m_session->deviceDir() + QStringLiteral("item/"),
+    // Without a data folder the macros live on the keyboard only.
+    const QString dir = m_session->deviceDir();
+    m_macro->setDevice(device, dir.isEmpty() ? QString() : dir + QStringLiteral("item/"),
                        &m_keyLayout->staticDescs());
 }
 
