@@ -488,6 +488,7 @@ int macroPage()
 int macroCodecBenchmarks();
 int macroFileBenchmarks();
 int timelineBenchmarks();
+int dfuBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -505,7 +506,8 @@ int main(int argc, char **argv)
                                                          {"macropage", macroPage},
                                                          {"codec", macroCodecBenchmarks},
                                                          {"macrofile", macroFileBenchmarks},
-                                                         {"timeline", timelineBenchmarks}};
+                                                         {"timeline", timelineBenchmarks},
+                                                         {"dfu", dfuBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
     for (const auto &group : groups) {

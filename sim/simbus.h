@@ -65,6 +65,53 @@ struct Fault
     int subCommand = -1; // if >= 0 only frames with this sub-command byte count
 };
 
+// Faults of the USB boot loader (Personality::BootLoader), matched like Fault:
+// a fault applies to a received packet whose index in receivedFrames() is at
+// least `atPacket` (any packet when -1) and whose command code (byte 0) is
+// `command` (any when -1), then to `count` such packets (-1 = all following).
+// Generic Faults (NoAnswer, LateAnswer, WriteFailure, Disconnect, ...) apply
+// to loader packets as well; these are the loader's own.
+enum class LoaderFaultKind
+{
+    WrongChecksum,    // the answer's checksum is off by one
+    SamePacketNumber, // the answer repeats the packet's own number instead of number + 1
+    StaleAnswer,      // the answer to the previous packet is sent again instead
+    ErrorCode,        // the operation is refused: not carried out, answered with checksum
+                      // 0 and `errorCode` at bytes 8-11
+    Silence,          // the packet is neither carried out nor answered
+    Unplug,           // the loader leaves the bus on receiving the packet
+    StayInLoader,     // the run command (0xAB) is answered but the loader stays
+};
+
+struct LoaderFault
+{
+    LoaderFaultKind kind = LoaderFaultKind::Silence;
+    int atPacket = -1;
+    int count = 1;
+    int command = -1;
+    uint32_t errorCode = 1; // ErrorCode
+    // WrongChecksum, SamePacketNumber, StaleAnswer: the right answer follows
+    // the faulty one (an answer the host has to ignore).
+    bool thenAnswer = false;
+};
+
+// Sample firmware images carry a version marker the simulated loader reads
+// when it runs an image: at byte offset kFirmwareMarkerOffset (0x100) the 10
+// ASCII bytes "LUMORYFW01", the firmware version as a 16-bit little-endian
+// value (the keyboard's m_fw_version, e.g. 106 for v1.06) and one byte for the
+// image kind (1 Bluetooth application, 2 soft device, 3 USB application). The
+// packages in data/firmware are made the same way. An image without the
+// marker runs with the keyboard's version unchanged.
+constexpr int kFirmwareMarkerOffset = 0x100;
+constexpr int kFirmwareMarkerSize = 10 + 2 + 1;
+constexpr const char *kFirmwareMarkerTag = "LUMORYFW01";
+// An image of `size` bytes of deterministic filler (varied by `seed`) with the
+// marker for `version` (a USB application) when it fits
+// (size >= kFirmwareMarkerOffset + kFirmwareMarkerSize).
+QByteArray makeFirmwareImage(uint16_t version, int size, uint32_t seed = 0);
+// The version carried by an image's marker, or -1 when it has none.
+int firmwareImageVersion(const QByteArray &image);
+
 class SimKeyboard
 {
 public:
@@ -178,6 +225,28 @@ public:
     virtual bool simulateKey(uint8_t usage, bool down, uint16_t delayMs) = 0;
     // A whole report at once (modifiers + up to six usages) as one recorded frame.
     virtual bool simulateReport(uint16_t delayMs, uint8_t modifiers, const QByteArray &keys) = 0;
+
+    // ---- Firmware update ----
+
+    // The USB boot loader's protocol: a packet is 64 bytes (command code and
+    // packet number as 32-bit little-endian values, then 56 data bytes); the
+    // loader answers with the 16-bit byte sum of the 64 bytes it received at
+    // bytes 0-1, the packet number + 1 at bytes 4-7 and a status (0) at
+    // bytes 8-11. 0xA4 synchronises; 0xA0 erases the application area and
+    // takes the start address, the image length and the first 48 bytes;
+    // 0x00 takes the next 56 bytes; 0xAB runs the image: when it is complete
+    // the loader leaves the bus and the keyboard comes back (after the bus's
+    // boot-loader delay) with the version of the image's marker. An
+    // incomplete image is not run; the loader answers and stays.
+    virtual void injectLoaderFault(const LoaderFault &fault) = 0; // cleared by clearFaults()
+    // The loader's application area: the bytes programmed since the last
+    // erase (a complete image after a finished update). Empty for keyboards.
+    virtual QByteArray loaderImage() const = 0;
+    // The length announced by the last erase (0xA0), 0 before any.
+    virtual uint32_t loaderAnnouncedLength() const = 0;
+    // Whether this keyboard's boot loader enumerates after it is told to
+    // enter it (default true). False: it leaves the bus and never returns.
+    virtual void setBootLoaderAppears(bool appears) = 0;
 };
 
 class SimBus : public HidBackend

@@ -38,6 +38,13 @@ Keyboard::Keyboard(BusCore *bus, Personality personality, int index,
     : m_bus(bus), m_personality(personality), m_index(index), m_traits(traitsOf(personality)),
       m_state(std::move(state))
 {
+    // Constructed with the bus mutex held. A keyboard coming back from its
+    // boot loader runs the firmware the loader was given.
+    const auto handOver = m_bus->firmwareHandOver.find({int(personality), index});
+    if (handOver != m_bus->firmwareHandOver.end()) {
+        m_state->firmwareVersion = handOver->second;
+        m_bus->firmwareHandOver.erase(handOver);
+    }
 }
 
 Keyboard::~Keyboard() = default;
@@ -156,8 +163,9 @@ bool Keyboard::receiveLocked(SimHandle *from, const Frame &frame)
     if (outcome == Outcome::EnterLoader) {
         // The firmware restarts: it drops off the bus and its loader enumerates.
         m_bus->leave(this);
-        m_bus->appearLater(Personality::BootLoader, m_index, m_personality,
-                           m_bus->bootLoaderDelay());
+        if (m_state->loaderAppears)
+            m_bus->appearLater(Personality::BootLoader, m_index, m_personality,
+                               m_bus->bootLoaderDelay());
         return true;
     }
     if (outcome != Outcome::Answer || noAnswer)
@@ -229,6 +237,7 @@ void Keyboard::clearFaults()
 {
     auto l = lock();
     m_faults.clear();
+    m_loaderFaults.clear();
 }
 
 // ---------------------------------------------------------------- notifications

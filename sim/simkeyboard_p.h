@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -89,6 +90,13 @@ struct KeyboardState
 
     // The keyboard the boot loader returns to (loader personality only).
     Personality returnPersonality = Personality::DualMode;
+    // The loader's application area (loader personality only).
+    QByteArray loaderFlash;         // programmed since the last erase
+    uint32_t loaderImageLength = 0; // announced by the last erase
+    bool loaderErased = false;
+    Frame loaderLastAnswer{}; // for StaleAnswer
+    // Whether the keyboard's loader enumerates after 0x10/0x00.
+    bool loaderAppears = true;
 };
 
 // Builds the factory state of a personality; `identity` true also fills the identity.
@@ -120,6 +128,10 @@ public:
     virtual void appearLater(Personality personality, int index, Personality returnTo,
                              Clock::duration delay) = 0;
     virtual Clock::duration bootLoaderDelay() const = 0;
+
+    // Firmware versions a boot loader hands to the keyboard it restarts into,
+    // by (personality, index); taken by that keyboard when it appears.
+    std::map<std::pair<int, int>, uint16_t> firmwareHandOver;
 };
 
 // One open interface.
@@ -224,6 +236,10 @@ public:
     bool setKeyLocked(int key, bool locked) override;
     bool simulateKey(uint8_t usage, bool down, uint16_t delayMs) override;
     bool simulateReport(uint16_t delayMs, uint8_t modifiers, const QByteArray &keys) override;
+    void injectLoaderFault(const LoaderFault &fault) override;
+    QByteArray loaderImage() const override;
+    uint32_t loaderAnnouncedLength() const override;
+    void setBootLoaderAppears(bool appears) override;
 
 private:
     // What the command handlers ask the keyboard to do besides answering.
@@ -268,6 +284,7 @@ private:
     bool m_reportsInterface = true;
     QList<QByteArray> m_received;
     std::vector<Fault> m_faults;
+    std::vector<LoaderFault> m_loaderFaults;
     std::array<uint8_t, 8> m_liveReport{}; // the current HID report while keys are simulated
 };
 

@@ -5,6 +5,7 @@
 #include "device/wirerecords.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
@@ -145,6 +146,74 @@ public:
     uint32_t getSleepTime();
     uint32_t setSleepTime(unsigned int ms);
 
+    // --- USB boot loader (firmware update, device_dfu.cpp) --------------------
+    //
+    // A Device bound to a transport that is opened on the loader (0416:a316)
+    // streams one application image to it: a synchronisation packet, a
+    // CMD_UPDATE_APROM packet (erases, carries the length and the first 48
+    // bytes), CMD_WRITE_FLASH packets of 56 bytes, and the run command. Each
+    // packet waits for the loader's answer (checksum of the 64 bytes sent,
+    // packet number + 1) before the next one leaves.
+    //
+    // The answer loop (readDFUUsbSlot) runs on the loader-mode device's own
+    // thread and ends every session with exactly one of emitUpdateDfuFinished()
+    // or emitStopDfu(), both emitted from that thread. Each awaited answer has
+    // a deadline (dfuTimeouts()); a loader that stays silent, answers wrongly,
+    // refuses a write or leaves the bus ends the session with emitStopDfu().
+    // After the run command the loader is expected to leave; that is not a
+    // failure, and nothing else is emitted for the session. The loop also ends
+    // quietly when stopDfuRead(), abortExchanges() or the thread's
+    // requestInterruption() asks it to (within one read slice), so the thread
+    // can be joined and the transport closed afterwards.
+    static constexpr uint32_t CMD_SYNC_PACKNO = 0xA4;
+    static constexpr uint32_t CMD_UPDATE_APROM = 0xA0;
+    static constexpr uint32_t CMD_WRITE_FLASH = 0x00;
+    static constexpr uint32_t CMD_RUN_APROM = 0xAB;
+    static constexpr int kDfuFirstChunk = 48; // image bytes in the CMD_UPDATE_APROM packet
+    static constexpr int kDfuChunk = 56;      // image bytes in a CMD_WRITE_FLASH packet
+
+    // How long the loader may take to answer, in milliseconds.
+    struct DfuTimeouts
+    {
+        int answerMs = 2000;  // synchronisation and CMD_WRITE_FLASH packets
+        int eraseMs = 15000;  // CMD_UPDATE_APROM: the loader erases the application area
+        int leaveMs = 5000;   // after the run command, for the loader to leave the bus
+        int readSliceMs = 20; // longest single read, i.e. how soon a stop request is seen
+    };
+    // Process-wide; tests shorten them. Values below 1 ms are raised to 1.
+    static void setDfuTimeouts(const DfuTimeouts &timeouts);
+    static DfuTimeouts dfuTimeouts();
+
+    // Binds to `usb` and opens it by enumeration (Usb::open, identifiers set
+    // with Usb::setDfuPID). False for a null transport or a failed open.
+    bool openDFU(Usb *usb);
+    // Tells the running keyboard firmware to restart into its loader
+    // (0x10/0x00, no answer awaited).
+    void enterUsbMcuDfu();
+    // Starts a session for `length` bytes of `image` (copied) and sends the
+    // synchronisation packet. 0; WK_ERROR_OUT_OF_RANGE (nothing sent, the
+    // session fails) for a negative length or a missing image.
+    uint32_t dfuStartUpdateFW(uint8_t *image, int length);
+    uint32_t dfuSendSyncPackno();
+    uint32_t dfuSendUpdateAPROM();
+    uint32_t dfuSendFWData();
+    uint32_t dfuRunAPROM();
+    // Writes 64 bytes of `buf` (at most `length`, zero-padded). 0 or WK_ERROR_WRITE.
+    uint32_t dfuUSBWrite(uint8_t *buf, int length);
+    // Checks one answer and, when it is the awaited one, sends the next packet. Always 0.
+    uint32_t onDfuReceiveCmd(uint8_t *buf, int length);
+    // Byte sum of `length` bytes, kept in 16 bits.
+    static uint16_t dfuGetCRC(const uint8_t *buf, uint16_t length);
+    // Ends the answer loop after its current read. Thread-safe.
+    void stopDfuRead();
+
+    // Session state, for the update flow and tests. Thread-safe.
+    uint32_t dfuFileSize() const;
+    uint32_t dfuSendByte() const;
+    uint32_t dfuPacketNumber() const;
+    bool dfuFinished() const; // the whole image was acknowledged and the run command sent
+    bool dfuFailed() const;   // the session ended with emitStopDfu()
+
     // --- Model --------------------------------------------------------------
     QByteArray btNameRecord() const { return bytes(m_btName); } // 12 bytes
     uint32_t sleepTimeMs() const { return m_sleepTime; }
@@ -199,12 +268,20 @@ public slots:
     uint32_t loadDevInfoSlot();
     // A report that no command waited for; `buf` is a transport ring slot.
     void recvCmdSlot(uint8_t *buf);
+    // The loader's answer loop (loader-mode device, on its own thread).
+    void readDFUUsbSlot();
 
 signals:
     void emitFinishLoad();
     void emitLoadDevInfoError();
     void emitNotify(HidReport report);
     void emitState(int type, int state);
+    // Image bytes sent so far, after each CMD_WRITE_FLASH packet.
+    void SendByteUpdateProgress(int bytes);
+    // The whole image was acknowledged and the run command sent.
+    void emitUpdateDfuFinished();
+    // The session failed: the loader vanished, stayed silent or refused.
+    void emitStopDfu();
 
 private:
     template <size_t N> static QByteArray bytes(const std::array<uint8_t, N> &a)
@@ -229,6 +306,31 @@ private:
     uint32_t _writeMacro();
     void storeFrames(uint16_t start, uint16_t count, const uint8_t *answer);
     uint32_t loadSteps();
+
+    // Boot-loader session; guarded by m_dfuLock (recursive: the senders call each other).
+    enum class DfuState
+    {
+        Idle,     // no session yet
+        Waiting,  // a packet waits for its answer until m_dfuDeadline
+        Running,  // the run command was sent; the loader should leave by m_dfuDeadline
+        Finished, // done; nothing more is expected
+        Failed,   // the session failed; the loop reports it
+    };
+    // Fills the common header, records command and checksum, writes. Lock held.
+    uint32_t dfuSendPacket(uint8_t *packet, uint32_t command);
+    void dfuArm(uint32_t command);
+    mutable QRecursiveMutex m_dfuLock;
+    QByteArray m_dfuImage;
+    uint32_t m_dfuFileSize = 0;
+    uint32_t m_dfuSendByte = 0;
+    uint32_t m_dfuStartAddress = 0;
+    uint32_t m_dfuPackNo = 1;
+    uint32_t m_dfuLastCmd = 0xFFFFFFFF;
+    uint16_t m_dfuCheckSum = 0;
+    DfuState m_dfuState = DfuState::Idle;
+    QDeadlineTimer m_dfuDeadline;
+    uint8_t m_dfuPacket[wk::kReportSize] = {};
+    std::atomic<bool> m_dfuStop{false};
 
     // Model, in the keyboard's own terms.
     std::array<uint8_t, 12> m_btName{};

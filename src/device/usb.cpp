@@ -82,6 +82,21 @@ int Usb::read(unsigned char *buffer, unsigned short length)
     return 0;
 }
 
+int Usb::readTimeout(unsigned char *buffer, unsigned short length, int timeoutMs)
+{
+    HidHandle *handle = m_handle.load();
+    if (!handle)
+        return -1;
+    unsigned char report[wk::kWireReportSize];
+    const int n = HidBackend::instance()->readTimeout(handle, report, sizeof report, timeoutMs);
+    if (n <= 0)
+        return n;
+    const int copied = std::min<int>(length, n);
+    if (buffer && copied > 0)
+        std::memcpy(buffer, report, static_cast<size_t>(copied));
+    return n;
+}
+
 int Usb::open()
 {
     unsigned short vendorId, productId;

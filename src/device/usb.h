@@ -53,6 +53,11 @@ public:
     // Blocking read for the firmware-update paths. 0 on success (min(length,
     // bytes read) bytes copied), the back end's negative result on failure.
     int read(unsigned char *buffer, unsigned short length);
+    // Bounded read for the firmware-update paths: waits at most `timeoutMs`
+    // for one report. The number of bytes read (min(length, report) copied),
+    // 0 when none arrived in time, negative when the device failed or no
+    // handle is open.
+    int readTimeout(unsigned char *buffer, unsigned short length, int timeoutMs);
     // Opens the first enumerated interface of the pair set with setDfuPID that
     // matches its interface number. 0 when a handle is open afterwards, else -1.
     int open();
