@@ -300,12 +300,7 @@ Parsed parse(const QString &path, Paths *paths, bool report)
     while (!xml.hasError() && !xml.atEnd())
         xml.readNext();
     if (xml.hasError()) {
-        const int line = int(xml.lineNumber());
-        const int column = int(xml.columnNumber());
-        qWarning().noquote() << "Open XML file failed:" << path << xml.errorString() << line
-                             << column;
-        if (report)
-            FileProblems::report(path, line, column, xml.errorString());
+        FileProblems::reportXml(path, xml, report);
         return Parsed::Broken;
     }
     *paths = read;

@@ -100,12 +100,7 @@ LoadStatus parse(const QString &path, QVector<Item> *items, bool report)
         }
     }
     if (xml.hasError()) {
-        const int line = int(xml.lineNumber());
-        const int column = int(xml.columnNumber());
-        qWarning().noquote() << "Open XML file failed:" << path << xml.errorString() << line
-                             << column;
-        if (report)
-            FileProblems::report(path, line, column, xml.errorString());
+        FileProblems::reportXml(path, xml, report);
         return LoadStatus::UnreadableKept;
     }
     return LoadStatus::Ok;

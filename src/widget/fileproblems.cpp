@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
+#include <QXmlStreamReader>
 
 namespace {
 QString key(const QString &path)
@@ -66,4 +67,13 @@ void FileProblems::clear()
 {
     QMutexLocker lock(&m_mutex);
     m_problems.clear();
+}
+
+void FileProblems::reportXml(const QString &path, const QXmlStreamReader &xml, bool record)
+{
+    const int line = int(xml.lineNumber());
+    const int column = int(xml.columnNumber());
+    qWarning().noquote() << "Open XML file failed:" << path << xml.errorString() << line << column;
+    if (record)
+        report(path, line, column, xml.errorString());
 }

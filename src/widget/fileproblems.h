@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+class QXmlStreamReader;
+
 // The data files the program could not read. Parsers report what they
 // cannot use (where and why) and carry on with defaults; the main window
 // shows the list to the user. Each file is reported once per run, however
@@ -30,6 +32,9 @@ public:
     // Records (and logs) a problem with the file at `path`. A file already
     // reported is not reported again; returns true when this one is new.
     static bool report(const QString &path, int line, int column, const QString &what);
+    // Logs "Open XML file failed:" with where `xml` stopped reading `path`,
+    // and with `record` reports it as above.
+    static void reportXml(const QString &path, const QXmlStreamReader &xml, bool record = true);
     // The problem recorded for `path`, if any.
     static bool find(const QString &path, Problem *problem = nullptr);
 
