@@ -489,6 +489,7 @@ int macroCodecBenchmarks();
 int macroFileBenchmarks();
 int timelineBenchmarks();
 int dfuBenchmarks();
+int btBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -507,7 +508,8 @@ int main(int argc, char **argv)
                                                          {"codec", macroCodecBenchmarks},
                                                          {"macrofile", macroFileBenchmarks},
                                                          {"timeline", timelineBenchmarks},
-                                                         {"dfu", dfuBenchmarks}};
+                                                         {"dfu", dfuBenchmarks},
+                                                         {"bt", btBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
     for (const auto &group : groups) {

@@ -95,6 +95,37 @@ struct LoaderFault
     bool thenAnswer = false;
 };
 
+// Faults of the Bluetooth module of a dual-mode keyboard (the 0xB0/0xDF
+// update pass-through). A fault applies to a module frame whose operation code
+// (record byte 0) is `op` (any when -1) and, for chunks (0x83, 0x84), whose
+// packet number is at least `atChunk` (any when -1; other operations match
+// only when it is -1); then to `count` such frames (-1 = all following).
+enum class BtFaultKind
+{
+    ErrorCode,    // refused: not carried out, answered with byte 9 = 0 and `errorCode`
+                  // at byte 12
+    Silence,      // neither carried out nor answered
+    Unplug,       // the keyboard leaves the bus on receiving the frame
+    Notification, // carried out; a 0xF0 notification arrives just before the answer
+    StaleAnswer,  // carried out; the answer to the previous module frame arrives
+                  // again right after this frame's answer
+};
+
+struct BtFault
+{
+    BtFaultKind kind = BtFaultKind::ErrorCode;
+    int op = -1;
+    int atChunk = -1;
+    int count = 1;
+    uint8_t errorCode = 1; // ErrorCode
+};
+
+// Error codes of the simulated module (answer byte 12).
+constexpr uint8_t kBtModuleUnknownOp = 1;
+constexpr uint8_t kBtModuleBadChecksum = 2;
+constexpr uint8_t kBtModuleBadState = 3;  // not in the boot loader, or the area is not erased
+constexpr uint8_t kBtModuleBadPacket = 4; // chunk out of order or malformed
+
 // Sample firmware images carry a version marker the simulated loader reads
 // when it runs an image: at byte offset kFirmwareMarkerOffset (0x100) the 10
 // ASCII bytes "LUMORYFW01", the firmware version as a 16-bit little-endian
@@ -109,6 +140,9 @@ constexpr const char *kFirmwareMarkerTag = "LUMORYFW01";
 // marker for `version` (a USB application) when it fits
 // (size >= kFirmwareMarkerOffset + kFirmwareMarkerSize).
 QByteArray makeFirmwareImage(uint16_t version, int size, uint32_t seed = 0);
+// The same with the given image kind in the marker (1 Bluetooth application,
+// 2 soft device, 3 USB application).
+QByteArray makeFirmwareImage(uint16_t version, int size, uint32_t seed, uint8_t kind);
 // The version carried by an image's marker, or -1 when it has none.
 int firmwareImageVersion(const QByteArray &image);
 
@@ -247,6 +281,24 @@ public:
     // Whether this keyboard's boot loader enumerates after it is told to
     // enter it (default true). False: it leaves the bus and never returns.
     virtual void setBootLoaderAppears(bool appears) = 0;
+
+    // The Bluetooth module (dual-mode keyboards): every 0xB0/0xDF frame is an
+    // update record, op code at record byte 0. 0x08 switches the module from
+    // its application to its boot loader, 0x85 back (it then runs the version
+    // of the stored application's marker, kind 1, when it has one); in the
+    // boot loader 0x81/0x82 erase the application / soft-device area and
+    // 0x83/0x84 program one chunk of 48 bytes: record byte 1 = 0x34, byte 2 =
+    // low byte of the sum of the 56 record bytes taken with byte 2 = 0, bytes
+    // 4-7 = packet number, counting from 1 after each erase. The answer echoes
+    // 0xB0/0xDF, carries the op code at byte 8, 1 (done) at byte 9 and an
+    // error code (kBtModule*, 0 = none) at byte 12.
+    virtual void injectBtFault(const BtFault &fault) = 0; // cleared by clearFaults()
+    // The areas as programmed since their last erase, 48 bytes per chunk (the
+    // 0xFF filler of a short last chunk included).
+    virtual QByteArray btApplicationImage() const = 0;
+    virtual QByteArray btSoftDeviceImage() const = 0;
+    virtual bool btInBootLoader() const = 0;
+    virtual uint16_t btVersion() const = 0; // 0 until an application with a marker ran
 };
 
 class SimBus : public HidBackend

@@ -333,7 +333,7 @@ Keyboard::Outcome Keyboard::handleBluetooth(const Frame &req, Frame &ans)
         break;
     }
     case 0xDF:
-        return handleBtUpdate(req, ans);
+        return handleBtModule(req, ans);
     default:
         setStatus(ans, kSimStatusUnknownCommand);
         break;

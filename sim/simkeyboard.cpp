@@ -238,6 +238,7 @@ void Keyboard::clearFaults()
     auto l = lock();
     m_faults.clear();
     m_loaderFaults.clear();
+    m_btFaults.clear();
 }
 
 // ---------------------------------------------------------------- notifications

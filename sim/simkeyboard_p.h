@@ -97,6 +97,16 @@ struct KeyboardState
     Frame loaderLastAnswer{}; // for StaleAnswer
     // Whether the keyboard's loader enumerates after 0x10/0x00.
     bool loaderAppears = true;
+
+    // The Bluetooth module (dual-mode keyboards).
+    bool btBoot = false; // in its boot loader
+    bool btAppErased = false;
+    bool btSdErased = false;
+    QByteArray btAppFlash;
+    QByteArray btSdFlash;
+    uint32_t btNextPacket = 1; // of the area erased last
+    uint16_t btVersion = 0;
+    Frame btLastAnswer{}; // for BtFaultKind::StaleAnswer
 };
 
 // Builds the factory state of a personality; `identity` true also fills the identity.
@@ -240,6 +250,11 @@ public:
     QByteArray loaderImage() const override;
     uint32_t loaderAnnouncedLength() const override;
     void setBootLoaderAppears(bool appears) override;
+    void injectBtFault(const BtFault &fault) override;
+    QByteArray btApplicationImage() const override;
+    QByteArray btSoftDeviceImage() const override;
+    bool btInBootLoader() const override;
+    uint16_t btVersion() const override;
 
 private:
     // What the command handlers ask the keyboard to do besides answering.
@@ -271,6 +286,7 @@ private:
     Outcome handleLighting(const Frame &req, Frame &ans);     // 0x60
     Outcome handleBluetooth(const Frame &req, Frame &ans);    // 0xB0
     Outcome handleBtUpdate(const Frame &req, Frame &ans);     // 0xB0/0xDF
+    Outcome handleBtModule(const Frame &req, Frame &ans);     // 0xB0/0xDF (simbt.cpp)
     // The boot loader personality gets every frame here. The loader protocol lives
     // in simloader.cpp; it may answer through `ans` or stay silent.
     Outcome handleLoaderFrame(const Frame &req, Frame &ans);
@@ -285,6 +301,7 @@ private:
     QList<QByteArray> m_received;
     std::vector<Fault> m_faults;
     std::vector<LoaderFault> m_loaderFaults;
+    std::vector<BtFault> m_btFaults;
     std::array<uint8_t, 8> m_liveReport{}; // the current HID report while keys are simulated
 };
 

@@ -214,6 +214,45 @@ public:
     bool dfuFinished() const; // the whole image was acknowledged and the run command sent
     bool dfuFailed() const;   // the session ended with emitStopDfu()
 
+    // --- Bluetooth module (dual-mode firmware update, device_bt.cpp) ----------
+    //
+    // The module of a dual-mode keyboard is updated through the normal
+    // interface with the 0xB0/0xDF pass-through. The two mode switches are
+    // ordinary exchanges on this device model; erase and chunks are sent by
+    // updateDFUBtThread while it reads the answers itself.
+    static constexpr uint8_t BT_OP_APP_TO_BOOT = 0x08;
+    static constexpr uint8_t BT_OP_ERASE_APP = 0x81;
+    static constexpr uint8_t BT_OP_ERASE_SD = 0x82;
+    static constexpr uint8_t CMD_UPDATE_BT_APP = 0x83;
+    static constexpr uint8_t CMD_UPDATE_BT_SD = 0x84;
+    static constexpr uint8_t BT_OP_BOOT_TO_APP = 0x85;
+    // Error pairs reported by UpdateError besides the module's own.
+    static constexpr int kBtErrorTypeLink = -1;
+    static constexpr int kBtErrorBadFrame = -1; // an answer that is no 0xB0 frame
+    static constexpr int kBtErrorTimeout = -2;  // a mode switch got no answer in time
+
+    // How long the module may take, in milliseconds.
+    struct BtTimeouts
+    {
+        int switchMs = 500;    // a mode switch (application <-> boot loader)
+        int eraseMs = 10000;   // an erase of the application or soft-device area
+        int answerMs = 2000;   // a chunk
+        int handOverMs = 1000; // the normal receive loop stopping its reads
+        int readSliceMs = 20;  // longest single read of the update worker
+    };
+    // Process-wide; tests shorten them. Values below 1 ms are raised to 1.
+    static void setBtTimeouts(const BtTimeouts &timeouts);
+    static BtTimeouts btTimeouts();
+
+    // Module application -> boot loader. 0; WK_ERROR_WRITE when the module
+    // refused (UpdateError(op, code)); WK_ERROR_TIMEOUT without an answer
+    // (UpdateError(-1, -2)). UpdateError is emitted from the event loop,
+    // never from inside this call.
+    uint32_t enterBtMcuDfu();
+    uint32_t _bt_app_boot();
+    // Module boot loader -> application; results as _bt_app_boot.
+    uint32_t _bt_boot_app();
+
     // --- Model --------------------------------------------------------------
     QByteArray btNameRecord() const { return bytes(m_btName); } // 12 bytes
     uint32_t sleepTimeMs() const { return m_sleepTime; }
@@ -282,6 +321,9 @@ signals:
     void emitUpdateDfuFinished();
     // The session failed: the loader vanished, stayed silent or refused.
     void emitStopDfu();
+    // A Bluetooth module mode switch failed: (op code, module error code), or
+    // (-1, -2) when it did not answer. Always delivered queued.
+    void UpdateError(int ErrorType, int ErrorCode);
 
 private:
     template <size_t N> static QByteArray bytes(const std::array<uint8_t, N> &a)
@@ -306,6 +348,9 @@ private:
     uint32_t _writeMacro();
     void storeFrames(uint16_t start, uint16_t count, const uint8_t *answer);
     uint32_t loadSteps();
+    // One module mode switch (op 0x08 or 0x85).
+    uint32_t btModeSwitch(uint8_t op, const char *name, const char *answerLog);
+    void postUpdateError(int type, int code);
 
     // Boot-loader session; guarded by m_dfuLock (recursive: the senders call each other).
     enum class DfuState

@@ -1,5 +1,6 @@
 #include "device/usb.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QMetaMethod>
 #include <QMutexLocker>
@@ -181,7 +182,28 @@ HidHandle *Usb::OpenUSB(const QString &path)
 
 void Usb::setReadEnabled(bool enabled)
 {
+    if (!enabled)
+        m_readDisableEpoch.fetch_add(1); // before the flag: the loop sees both together
     m_readEnabled.store(enabled);
+    if (!enabled) {
+        QMutexLocker lock(&m_pauseLock);
+        m_pauseKick = true;
+        m_pauseCondition.wakeAll();
+    }
+}
+
+bool Usb::waitReadPaused(int timeoutMs)
+{
+    const QDeadlineTimer deadline(std::max(0, timeoutMs));
+    for (;;) {
+        if (m_readEnabled.load())
+            return false; // enabled again meanwhile: nothing to wait for
+        if (!m_loopActive.load() || m_readPausedEpoch.load() >= m_readDisableEpoch.load())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::usleep(200);
+    }
 }
 
 int Usb::ringSlotIndex(const uint8_t *slot) const
@@ -253,9 +275,13 @@ void Usb::readSlot()
     qDebug() << "usb thread id: " << QThread::currentThreadId();
     HidBackend *backend = HidBackend::instance();
     bool readError = false;
+    m_loopActive.store(true);
     while (m_running.load()) {
         bool gotReport = false;
-        if (m_readEnabled.load()) {
+        if (!m_readEnabled.load()) {
+            // Confirms the pause to waitReadPaused(): no read is in flight.
+            m_readPausedEpoch.store(m_readDisableEpoch.load());
+        } else {
             HidHandle *handle = m_handle.load();
             const int n =
                 handle ? backend->readTimeout(handle, m_readBuf, sizeof m_readBuf, kReadTimeoutMs)
@@ -278,6 +304,7 @@ void Usb::readSlot()
         }
     }
     flushDropCount();
+    m_loopActive.store(false);
     if (readError) {
         m_readFailed.store(true);
         m_running.store(false);

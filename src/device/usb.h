@@ -78,6 +78,10 @@ public:
     // itself while this is off. Thread-safe.
     void setReadEnabled(bool enabled);
     bool isReadEnabled() const { return m_readEnabled.load(); }
+    // After setReadEnabled(false): waits at most `timeoutMs` until the receive
+    // loop confirms that it has stopped reading (a read in flight has been
+    // delivered). True when it did, or when no loop is running.
+    bool waitReadPaused(int timeoutMs);
 
     // Gives a ring slot handed out by emitRecvCmd back to the loop. Pointers
     // that are not ring slots are ignored. Thread-safe.
@@ -126,6 +130,11 @@ private:
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_readEnabled{true};
     std::atomic<bool> m_readFailed{false};
+    // Hand-over of reading: each disable takes a new number; the loop echoes
+    // the number it saw once it has stopped reading.
+    std::atomic<quint64> m_readDisableEpoch{0};
+    std::atomic<quint64> m_readPausedEpoch{0};
+    std::atomic<bool> m_loopActive{false};
     QTimer *m_openTimer = nullptr;
 
     // Written only by the receive loop.

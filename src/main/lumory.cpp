@@ -5,6 +5,7 @@
 #include "macro/macro.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
+#include "main/firmwareflow.h"
 #include "main/keylayout.h"
 #include "main/lightingcontroller.h"
 #include "main/loghandler.h"
@@ -125,6 +126,12 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     connect(m_language, &Language::LanguageChange, m_session, &DeviceSession::setLanguage);
     connect(m_language, &Language::LanguageChange, m_lighting, &LightingController::SetLanguage);
     connect(m_session, &DeviceSession::deviceState, this, &Lumory::stateSlot);
+    m_firmwareFlow = new FirmwareFlow(m_session, this, this);
+    connect(m_language, &Language::LanguageChange, m_firmwareFlow, &FirmwareFlow::setLanguage);
+    m_firmwareFlow->setLanguage(m_language->getLangType());
+    m_session->setFirmwareUpdateAvailable(true);
+    connect(m_firmwareFlow, &FirmwareFlow::banWindowsButton, this, &Lumory::banWindowsButtonSlot);
+    connectFirmwarePanel();
     qDebug() << "device timers connected";
 
     // 11.
@@ -337,6 +344,15 @@ void Lumory::exitAppActionSlot()
 {
     if (!m_session)
         return; // already shut down
+    if (m_firmwareFlow && m_firmwareFlow->isRunning()) {
+        // Leaving now could leave the keyboard without firmware.
+        Dialogs::information(this, tr("Information"),
+                             m_language && m_language->getLangType() == 0
+                                 ? QStringLiteral("正在更新固件，更新结束后才能退出。")
+                                 : QStringLiteral("A firmware update is running; Lumory can "
+                                                  "exit once it has finished."));
+        return;
+    }
     // 1. A running macro recording ends on the keyboard too.
     if (m_macro && m_macro->isRecording())
         m_macro->recorderItemDataSlot(false);

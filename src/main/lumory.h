@@ -16,6 +16,7 @@ class Language;
 class Setting;
 class Shortcuts;
 class Macro;
+class FirmwareFlow;
 struct BoardInfo;
 class MenuTree;
 class QAction;
@@ -55,6 +56,7 @@ public:
     Color *colorPage() const { return m_color; }
     Shortcuts *shortcutsPage() const { return m_shortcuts; }
     Macro *macroPage() const { return m_macro; }
+    FirmwareFlow *firmwareFlow() const { return m_firmwareFlow; }
     Data *catalogue() const { return m_data; }
     const QVector<BoardInfo *> &boards() const { return m_boards; }
     // Puts `widget` into the title bar, left of the window buttons.
@@ -131,6 +133,8 @@ private:
     void createLightingPage(BoardInfo *board, Device *device);
     void createShortcutsPage(BoardInfo *board, Device *device);
     void createMacroPage(BoardInfo *board, Device *device);
+    // The settings page's firmware panel drives the firmware flow.
+    void connectFirmwarePanel();
     // Every selection of the pages goes (Escape, right click).
     void releaseSelections();
     void setSettingInformation();
@@ -162,6 +166,7 @@ private:
     Color *m_color = nullptr;
     Shortcuts *m_shortcuts = nullptr;
     Macro *m_macro = nullptr;
+    FirmwareFlow *m_firmwareFlow = nullptr;
     QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;

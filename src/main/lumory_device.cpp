@@ -8,9 +8,12 @@
 #include "macro/macro.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
+#include "main/firmwareflow.h"
 #include "main/keylayout.h"
 #include "main/lightingcontroller.h"
 #include "setting/Language.h"
+#include "setting/firmware.h"
+#include "setting/schedule.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "widget/buildingblock.h"
@@ -52,9 +55,15 @@ void Lumory::connectSession()
         m_initLock = true;
         setTabsEnabled(true);
         labelPageClickSlot(QStringLiteral("Setting"));
+        if (m_setting)
+            m_setting->intoUpdate(true);
     });
-    connect(m_session, &DeviceSession::dfuDeviceFound, this,
-            [this] { labelPageClickSlot(QStringLiteral("Setting")); });
+    connect(m_session, &DeviceSession::dfuDeviceFound, this, [this] {
+        // A keyboard waits in its boot loader: the firmware can be written again.
+        labelPageClickSlot(QStringLiteral("Setting"));
+        if (m_setting && !(m_firmwareFlow && m_firmwareFlow->isRunning()))
+            m_setting->intoUpdate(true);
+    });
     connect(m_session, &DeviceSession::deviceClosing, this, &Lumory::onDeviceClosing);
     connect(m_session, &DeviceSession::keyMapNotify, m_keyLayout, &KeyLayout::pressKeyMapButton);
     connect(m_session, &DeviceSession::lockNotify, m_keyLayout, &KeyLayout::applyLockStates);
@@ -119,6 +128,25 @@ void Lumory::createSettingPage(bool layoutEditor)
     connect(m_setting, &Setting::emitSleepTime, this, &Lumory::SleepTimeSlot);
     connect(m_setting, &Setting::emitFactoryReset, this, &Lumory::FactoryResetSlot);
     connect(m_setting, &Setting::emitLayoutEditor, this, &Lumory::layoutEditorSlot);
+    connectFirmwarePanel();
+}
+
+void Lumory::connectFirmwarePanel()
+{
+    if (!m_setting || !m_firmwareFlow)
+        return;
+    Firmware *panel = m_setting->firmwarePanel();
+    connect(panel, &Firmware::emitUpdateSure, m_firmwareFlow, &FirmwareFlow::updateDFUSlot,
+            Qt::UniqueConnection);
+    connect(m_firmwareFlow, &FirmwareFlow::progress, panel, &Firmware::setFirmwareUpdateValue,
+            Qt::UniqueConnection);
+    connect(m_firmwareFlow, &FirmwareFlow::emitWaitDfuOpen, panel, &Firmware::waitDfuOpenSlot,
+            Qt::UniqueConnection);
+    connect(m_firmwareFlow, &FirmwareFlow::finished, panel, [this, panel](bool) {
+        // The keyboard comes back through the scan, or waits in its loader.
+        panel->setButton(m_session && (m_session->isLoaded() || m_session->device() == nullptr));
+    });
+    panel->setButton(m_session && m_session->isLoaded());
 }
 
 void Lumory::layoutEditorSlot()
@@ -165,6 +193,7 @@ void Lumory::onDeviceReady(BoardInfo *board)
     createLightingPage(board, device);
     createSettingPage(board && board->KLE);
     setSettingInformation();
+    m_setting->intoUpdate(true);
     createShortcutsPage(board, device);
     createMacroPage(board, device);
     m_disconnected->hide();
@@ -254,6 +283,8 @@ void Lumory::banWindowsButtonSlot(bool ban)
 {
     setTabsEnabled(!ban);
     m_menuButton->setEnabled(!ban);
+    m_minButton->setEnabled(!ban);
+    m_closeButton->setEnabled(!ban);
 }
 
 void Lumory::updateShortcutsComboboxAddItemSlot(const QString &name)
@@ -337,7 +368,11 @@ void Lumory::onDeviceClosing()
     m_disconnected->show();
     m_disconnectedText->show();
     updateDisconnectedText();
-    setTabsEnabled(true);
+    // A firmware update closes the keyboard on purpose: the window stays blocked.
+    const bool updating = m_firmwareFlow && m_firmwareFlow->isRunning();
+    setTabsEnabled(!updating);
+    if (m_setting && !updating)
+        m_setting->intoUpdate(false);
 }
 
 void Lumory::BluetoothNameSlot(const QString &name)

@@ -1,5 +1,7 @@
 #include "setting/setting.h"
 
+#include "setting/firmware.h"
+
 #include "setting/Language.h"
 #include "widget/data.h"
 #include "widget/dialogs.h"
@@ -271,6 +273,15 @@ Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layout
     connect(m_resetButton, &QPushButton::clicked, this, &Setting::factoryResetClicked);
     toolsLayout->addWidget(m_resetButton);
     page->addWidget(tools);
+
+    // Firmware update.
+    auto *firmwareCard = card(this);
+    auto *firmwareLayout = new QHBoxLayout(firmwareCard);
+    firmwareLayout->setContentsMargins(24, 14, 24, 14);
+    m_firmwarePanel = new Firmware(firmwareCard);
+    m_firmwarePanel->readFilePathXml();
+    firmwareLayout->addWidget(m_firmwarePanel);
+    page->addWidget(firmwareCard);
     page->addStretch(1);
 
     Language *language = Language::instance();
@@ -285,6 +296,7 @@ void Setting::SetLanguage(int langType)
     m_langType = langType;
     const bool zh = langType == 0;
     m_infoTitle->setText(zh ? QStringLiteral("产品信息") : QStringLiteral("Product Information"));
+    m_firmwarePanel->setLanguage(langType);
     m_productCaption->setText(zh ? QStringLiteral("产品名称") : QStringLiteral("Product"));
     m_firmwareCaption->setText(zh ? QStringLiteral("固件版本") : QStringLiteral("Firmware"));
     m_hardwareCaption->setText(zh ? QStringLiteral("硬件版本") : QStringLiteral("Hardware"));
@@ -332,6 +344,13 @@ void Setting::setSleepTime(uint32_t currentMs, uint32_t lastMs)
     m_sleepSlider->setValue(m_lastSleepMinutes);
     updateSleepEnabled();
     updateSleepValueText();
+}
+
+void Setting::intoUpdate(bool enabled)
+{
+    if (enabled)
+        qDebug() << "into dfu update.....";
+    m_firmwarePanel->setButton(enabled);
 }
 
 void Setting::setInformationEnabled(bool enabled)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+class Firmware;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -89,6 +90,10 @@ public:
     QPushButton *factoryResetButton() const { return m_resetButton; }
     QPushButton *layoutEditorButton() const { return m_layoutButton; }
     QFrame *firmwareFrame() const { return m_firmwareFrame; }
+    Firmware *firmwarePanel() const { return m_firmwarePanel; }
+    // Lets the user choose and start a firmware update (a keyboard to update
+    // is there), or not.
+    void intoUpdate(bool enabled);
     int lastSleepMinutes() const { return m_lastSleepMinutes; }
 
 public Q_SLOTS:
@@ -142,5 +147,6 @@ private:
     QPushButton *m_resetButton = nullptr;
 
     QFrame *m_firmwareFrame = nullptr;
+    Firmware *m_firmwarePanel = nullptr;
     QPushButton *m_layoutButton = nullptr;
 };

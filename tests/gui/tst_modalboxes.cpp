@@ -5,19 +5,25 @@
 // would run it); a crash fails the test.
 #include "color/color.h"
 #include "device/device.h"
+#include "macro/macro.h"
+#include "macro/macroitem.h"
+#include "macro/macrokeylayout.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
 #include "main/loghandler.h"
 #include "main/termination.h"
 #include "sessionfixture.h"
+#include "setting/firmware.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "shortcut/shortcutsitem.h"
 #include "widget/menutree.h"
+#include "widget/tablabel.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -140,6 +146,35 @@ private:
                     [](Lumory *w) { firstFunction(w)->parameter()->chooserButton()->click(); },
                     [](sim::SimKeyboard *kb) { storeFunction(kb, 2); }};
         }
+        if (name.startsWith(QLatin1String("macro "))) {
+            // A macro with events is selected on the macro page.
+            return {Personality::DualMode, 0,
+                    [name](Lumory *w) {
+                        w->labelPageClickSlot(QStringLiteral("Macro"));
+                        Macro *page = w->macroPage();
+                        page->items().first()->timeline()->createKey(1, 20, 0x04, 1, 0);
+                        page->items().first()->timeline()->createKey(0, 20, 0x04, 1, 0);
+                        if (name.endsWith(QLatin1String("question")))
+                            page->recordButton()->click();
+                        else if (name.endsWith(QLatin1String("export chooser")))
+                            page->exportActionSlot();
+                        else if (name.endsWith(QLatin1String("import chooser")))
+                            page->importActionSlot();
+                        else
+                            page->downloadItemDataSlot();
+                    },
+                    [name](sim::SimKeyboard *kb) {
+                        kb->setMacro(0, "Box", QByteArray());
+                        sim::Fault refused; // every frame write, the commit included
+                        refused.kind = sim::FaultKind::ErrorStatus;
+                        refused.count = -1;
+                        refused.status = sim::kSimStatusBadState;
+                        refused.command = 0x50;
+                        refused.subCommand = 0x40;
+                        if (name.endsWith(QLatin1String("refused")))
+                            kb->injectFault(refused);
+                    }};
+        }
         if (name == QLatin1String("about"))
             return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
         return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
@@ -156,7 +191,9 @@ private Q_SLOTS:
                                "settings result",        "about",
                                "layout editor",          "colour dialog",
                                "lighting write refused", "key function write refused",
-                               "key list chooser",       "document chooser"};
+                               "key list chooser",       "document chooser",
+                               "macro record question",  "macro export chooser",
+                               "macro import chooser",   "macro download refused"};
         for (const char *name : boxes) {
             QTest::addRow("%s, unplug", name)
                 << QString::fromLatin1(name) << int(Interruption::Unplug);
@@ -261,20 +298,19 @@ private Q_SLOTS:
         }
     }
 
-    void versionQuestionAnsweredYesStillLoadsTheKeyboard()
+    void versionQuestionAnsweredYesOffersTheFirmwareUpdate()
     {
         SessionFixture f;
         f.bus.plug(Personality::UsbOnly);
         f.dialogs.answers << QMessageBox::Yes;
         Lumory *w = f.start();
         QSignalSpy update(w->deviceSession(), &DeviceSession::firmwareUpdateRequested);
-        QVERIFY(f.waitLoaded());
-        // Until firmware updates exist here, "Yes" explains that and goes on.
-        QCOMPARE(f.dialogs.messages.size(), 2);
-        QCOMPARE(f.dialogs.messages.at(1).title, QStringLiteral("Firmware Update"));
-        QCOMPARE(update.count(), 0);
-        QCOMPARE(w->currentPageName(), QStringLiteral("staticLayout"));
-        QVERIFY(w->settingPage()->productText().endsWith(QStringLiteral("T88")));
+        // "Yes" stops the loading there and opens the firmware panel.
+        QTRY_COMPARE_WITH_TIMEOUT(update.count(), 1, 15000);
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QCOMPARE(w->currentPageName(), QStringLiteral("Setting"));
+        QVERIFY(w->settingPage()->firmwarePanel()->pathField()->isEnabled());
+        QVERIFY(w->tabLabels().first()->isEnabled());
     }
 };
 

@@ -1,0 +1,162 @@
+// The firmware update from the settings page against the simulated keyboard
+// and its boot loader: a package written end to end, refused packages, a
+// loader that never comes, and a loader lost in the middle of the image.
+#include "device/device.h"
+#include "main/devicesession.h"
+#include "main/firmwareflow.h"
+#include "sessionfixture.h"
+#include "setting/firmware.h"
+#include "setting/schedule.h"
+#include "setting/setting.h"
+#include "widget/tablabel.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using sim::Personality;
+using TestSupport::SessionFixture;
+
+namespace {
+struct Update
+{
+    SessionFixture f;
+    QTemporaryDir package;
+    sim::SimKeyboard *kb = nullptr;
+    Lumory *w = nullptr;
+
+    // A package holding one USB image of `version`.
+    explicit Update(uint16_t version = 106)
+    {
+        f.bus.setBootLoaderDelayMs(50);
+        kb = f.bus.plug(Personality::UsbOnly);
+        TestSupport::writeFile(package.filePath("hx_usb_app_V1.bin"),
+                               sim::makeFirmwareImage(version, 3000));
+        w = f.start();
+        Device::DfuTimeouts t;
+        t.answerMs = 300;
+        t.eraseMs = 500;
+        t.leaveMs = 300;
+        t.readSliceMs = 10;
+        Device::setDfuTimeouts(t);
+    }
+    bool open()
+    {
+        if (!f.waitLoaded())
+            return false;
+        w->labelPageClickSlot(QStringLiteral("Setting"));
+        w->firmwareFlow()->setLoaderWaitMs(300);
+        return panel()->startButton() && panel()->pathField()->isEnabled();
+    }
+    Firmware *panel() const { return w->settingPage()->firmwarePanel(); }
+    void start(const QString &dir) const
+    {
+        panel()->pathField()->setText(dir);
+        panel()->startButton()->click();
+    }
+    bool windowUsable() const
+    {
+        return !w->firmwareFlow()->isRunning() && w->tabLabels().first()->isEnabled();
+    }
+};
+} // namespace
+
+class TestFirmwareFlow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aPackageIsWrittenAndTheKeyboardComesBack()
+    {
+        Update u(107);
+        QVERIFY(u.open());
+        const int boxes = u.f.dialogs.messages.size(); // the version question
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        QSignalSpy progress(u.w->firmwareFlow(), &FirmwareFlow::progress);
+        u.start(u.package.path());
+        QVERIFY(u.w->firmwareFlow()->isRunning());
+        QVERIFY(!u.w->tabLabels().first()->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
+        QCOMPARE(finished.first().first().toBool(), true);
+        QCOMPARE(progress.last().first().toInt(), 100);
+        for (int i = 1; i < progress.size(); ++i)
+            QVERIFY(progress.at(i).first().toInt() >= progress.at(i - 1).first().toInt());
+        // The scan finds the keyboard again, running the new firmware.
+        QVERIFY(u.f.waitLoaded());
+        QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(107));
+        QVERIFY(u.windowUsable());
+        QCOMPARE(u.f.dialogs.messages.size(), boxes);
+    }
+
+    void refusedPackagesSendNothing_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("no image") << "readme.txt" << QByteArray("x");
+        QTest::newRow("empty USB image") << "hx_usb_app_V1.bin" << QByteArray();
+    }
+    void refusedPackagesSendNothing()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        Update u;
+        QVERIFY(u.open());
+        QTemporaryDir other;
+        TestSupport::writeFile(other.filePath(file), content);
+        u.kb->clearReceivedFrames();
+        const int boxes = u.f.dialogs.messages.size();
+        u.start(other.path());
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
+        QVERIFY(u.kb->receivedFrames().isEmpty());
+        QVERIFY(u.windowUsable());
+        QVERIFY(u.w->deviceSession()->isLoaded());
+    }
+
+    void aLoaderThatNeverComesIsReported()
+    {
+        Update u;
+        QVERIFY(u.open());
+        u.kb->setBootLoaderAppears(false);
+        u.w->firmwareFlow()->setLoaderWaitMs(20);
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        const int boxes = u.f.dialogs.messages.size();
+        u.start(u.package.path());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1); // the 19th failed open tells the user
+        QVERIFY(u.windowUsable());
+    }
+
+    void aLoaderLostMidImageLeavesTheKeyboardUpdatable()
+    {
+        Update u(108);
+        QVERIFY(u.open());
+        const int boxes = u.f.dialogs.messages.size();
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        u.start(u.package.path());
+        sim::SimKeyboard *loader = nullptr;
+        QTRY_VERIFY((loader = u.f.bus.find(Personality::BootLoader, u.kb->index())));
+        sim::LoaderFault silence;
+        silence.kind = sim::LoaderFaultKind::Silence;
+        silence.atPacket = 20;
+        silence.count = -1;
+        loader->injectLoaderFault(silence);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
+        QVERIFY(u.windowUsable());
+        // The keyboard waits in its loader: the panel offers the update again.
+        loader->clearFaults();
+        QTRY_VERIFY(u.panel()->startButton()->isEnabled());
+        u.start(u.package.path());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 15000);
+        QCOMPARE(finished.last().first().toBool(), true);
+        QVERIFY(u.f.waitLoaded());
+        QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(108));
+    }
+};
+
+QTEST_MAIN(TestFirmwareFlow)
+#include "tst_firmwareflow.moc"
