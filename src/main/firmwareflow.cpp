@@ -1,6 +1,7 @@
 #include "main/firmwareflow.h"
 
 #include "device/device.h"
+#include "device/updatedfubtthread.h"
 #include "device/usb.h"
 #include "main/devicesession.h"
 #include "widget/dialogs.h"
@@ -21,6 +22,10 @@ FirmwareFlow::FirmwareFlow(DeviceSession *session, QWidget *dialogParent, QObjec
 FirmwareFlow::~FirmwareFlow()
 {
     m_waitTimer->stop();
+    if (m_btWorker) {
+        m_btWorker->stop();
+        m_btWorker->wait(2000);
+    }
     releaseLoader();
 }
 
@@ -64,12 +69,179 @@ void FirmwareFlow::startNextImage()
             updateDFU_Key(image.data);
             return;
         }
-        // The Bluetooth module's update is not part of this version: its
-        // images are left out, the USB image still goes.
-        qWarning().noquote() << "Bluetooth image skipped:" << image.path;
-        m_progress->finishImage(image.key);
+        // A keyboard found in its boot loader has no session to reach its
+        // Bluetooth module through: those images wait for the next update.
+        if (!m_session || !m_session->device() || !m_session->usb()) {
+            qWarning().noquote() << "Bluetooth image skipped, no keyboard session:" << image.path;
+            m_progress->finishImage(image.key);
+            continue;
+        }
+        DualmodeUpgrade(image);
+        return;
+    }
+    if (m_btLoader) {
+        qDebug() << "quitBtUpgrade";
+        if (!leaveBtLoader())
+            return;
     }
     end(true, QString());
+}
+
+void FirmwareFlow::DualmodeUpgrade(const FirmwarePlan::Image &image)
+{
+    Device *device = m_session->device();
+    Usb *usb = m_session->usb();
+    if (!m_btLoader) {
+        qDebug().noquote() << "双模键盘升级" << image.path;
+        connect(device, &Device::UpdateError, this, &FirmwareFlow::DFUErrorCode,
+                Qt::UniqueConnection);
+        Q_EMIT emitWaitDfuOpen(true);
+        if (device->enterBtMcuDfu() != WK_SUCCESS) {
+            qDebug() << "app_boot失败"; // the error arrives through DFUErrorCode
+            return;
+        }
+        m_btLoader = true;
+        m_session->scanTimer()->stop();
+        m_session->deviceListTimer()->stop();
+    }
+    if (!m_btWorker) {
+        m_btWorker = new updateDFUBtThread(this);
+        connect(m_btWorker, &updateDFUBtThread::UpdateError, this, &FirmwareFlow::DFUErrorCode,
+                Qt::QueuedConnection);
+        connect(
+            m_btWorker, &updateDFUBtThread::SendByteUpdateProgress, this,
+            [this](int bytes) {
+                m_progress->report(m_btKey, quint32(bytes), quint32(m_btImage.size()));
+            },
+            Qt::QueuedConnection);
+        connect(m_btWorker, &updateDFUBtThread::emitStopDfu, this, &FirmwareFlow::btInterrupted,
+                Qt::QueuedConnection);
+        connect(m_btWorker, &updateDFUBtThread::emitUpdateDfuFinished, this,
+                &FirmwareFlow::btImageFinished, Qt::QueuedConnection);
+    }
+    m_btKey = image.key;
+    m_btImage = image.data;
+    Q_EMIT emitWaitDfuOpen(false);
+    if (!m_btWorker->startImage(usb, reinterpret_cast<const uint8_t *>(m_btImage.constData()),
+                                quint32(m_btImage.size()),
+                                image.key == FirmwarePlan::BtSoftDevice)) {
+        leaveBtLoader();
+        end(false, text("The keyboard's Bluetooth module could not take the firmware.",
+                        "键盘的蓝牙模块无法接收固件。"));
+    }
+}
+
+void FirmwareFlow::btImageFinished()
+{
+    if (!m_running || !m_btLoader)
+        return; // a stale signal of an update that already ended
+    m_progress->finishImage(m_btKey);
+    if (!m_images.isEmpty() && m_images.first().key == FirmwarePlan::UsbApp) {
+        // The module goes back to its application before the keyboard
+        // restarts into its USB loader.
+        if (!leaveBtLoader())
+            return;
+        QTimer::singleShot(500, this, [this] {
+            if (m_running)
+                startNextImage();
+        });
+        return;
+    }
+    startNextImage();
+}
+
+void FirmwareFlow::btInterrupted()
+{
+    if (!m_running || !m_btLoader)
+        return;
+    qDebug() << "中途升级错误，中断升级处理";
+    if (m_btWorker)
+        m_btWorker->stop();
+    if (m_session && m_session->usb())
+        m_session->usb()->setReadEnabled(true);
+    m_btLoader = false;
+    BtUpgradeDisconnect();
+    afterDFUSlot();
+    end(false, text("The firmware update of the Bluetooth module was interrupted. Choose the "
+                    "firmware again once the keyboard is back.",
+                    "蓝牙模块的固件更新中断。键盘重新连接后，请重新选择固件。"));
+}
+
+bool FirmwareFlow::leaveBtLoader()
+{
+    if (m_btWorker)
+        m_btWorker->stop();
+    Device *device = m_session ? m_session->device() : nullptr;
+    if (m_session && m_session->usb())
+        m_session->usb()->setReadEnabled(true);
+    m_btLoader = false;
+    if (device && device->_bt_boot_app() == WK_SUCCESS) {
+        qDebug() << "_bt_boot_app成功";
+        BtUpgradeDisconnect();
+        return true;
+    }
+    // The error (if the module answered) arrives through DFUErrorCode.
+    BtUpgradeDisconnect();
+    afterDFUSlot();
+    end(false, text("The Bluetooth module did not return to its application.",
+                    "蓝牙模块没有返回应用程序。"));
+    return false;
+}
+
+void FirmwareFlow::BtUpgradeDisconnect()
+{
+    if (m_session && m_session->device())
+        disconnect(m_session->device(), &Device::UpdateError, this, &FirmwareFlow::DFUErrorCode);
+}
+
+QString FirmwareFlow::btErrorText(int type, int code)
+{
+    QString prefix;
+    switch (type) {
+    case 0x08:
+        prefix = QStringLiteral("appToBootloadeErr: ");
+        break;
+    case 0x81:
+        prefix = QStringLiteral("eraseAppFlashErr: ");
+        break;
+    case 0x82:
+        prefix = QStringLiteral("eraseSoftDeviceFlashErr: ");
+        break;
+    case 0x83:
+        prefix = QStringLiteral("WriteAppFlashErr: ");
+        break;
+    case 0x84:
+        prefix = QStringLiteral("WriteSoftDeviceFlashErr: ");
+        break;
+    case 0x85:
+        prefix = QStringLiteral("BootloadeToAppErr: ");
+        break;
+    default:
+        prefix = QStringLiteral("unknown Err: ");
+        break;
+    }
+    return prefix + QString::number(code) + QString(10, QLatin1Char(' '));
+}
+
+void FirmwareFlow::DFUErrorCode(int type, int code)
+{
+    if (!m_running)
+        return;
+    const QString message = btErrorText(type, code);
+    qWarning().noquote() << message;
+    if (m_btWorker)
+        m_btWorker->stop();
+    if (m_session && m_session->usb())
+        m_session->usb()->setReadEnabled(true);
+    m_btLoader = false;
+    BtUpgradeDisconnect();
+    afterDFUSlot();
+    m_running = false;
+    m_images.clear();
+    qDebug() << "Update firmware error, recovery interface!";
+    Q_EMIT banWindowsButton(false);
+    Q_EMIT finished(false);
+    Dialogs::critical(m_dialogParent, tr("ErrorCode"), message, QMessageBox::Abort);
 }
 
 void FirmwareFlow::updateDFU_Key(const QByteArray &image)

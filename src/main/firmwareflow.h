@@ -12,6 +12,7 @@ class DeviceSession;
 class QTimer;
 class QWidget;
 class Usb;
+class updateDFUBtThread;
 
 // Carries a firmware package through the keyboard: checks the whole package
 // first, then writes its images in order. A USB image closes the normal
@@ -48,6 +49,8 @@ public Q_SLOTS:
     void updateDfuFinishedSlot();
     void updateErrorStopSlot();
     void afterDFUSlot();
+    // The Bluetooth module reported an error (type, code).
+    void DFUErrorCode(int type, int code);
 
 Q_SIGNALS:
     // true: waiting for the keyboard's loader; false: waiting over.
@@ -61,6 +64,15 @@ Q_SIGNALS:
 
 private:
     void startNextImage();
+    // Writes a Bluetooth image through the worker; the first one switches
+    // the module into its boot loader.
+    void DualmodeUpgrade(const FirmwarePlan::Image &image);
+    void btImageFinished();
+    void btInterrupted();
+    // The module goes back to its application; the normal read resumes.
+    bool leaveBtLoader();
+    void BtUpgradeDisconnect();
+    static QString btErrorText(int type, int code);
     void updateDFU_Key(const QByteArray &image);
     bool openDFUDevice();
     void end(bool ok, const QString &message);
@@ -75,6 +87,10 @@ private:
     QByteArray m_usbImage;
     Usb *m_usb = nullptr;
     QPointer<Device> m_dfuDevice;
+    updateDFUBtThread *m_btWorker = nullptr;
+    bool m_btLoader = false; // the module waits in its boot loader
+    int m_btKey = 0;         // the Bluetooth image being written
+    QByteArray m_btImage;
     QThread m_dfuThread;
     QTimer *m_waitTimer = nullptr;
     int m_attempts = 0;

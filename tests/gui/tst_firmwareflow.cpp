@@ -28,10 +28,10 @@ struct Update
     Lumory *w = nullptr;
 
     // A package holding one USB image of `version`.
-    explicit Update(uint16_t version = 106)
+    explicit Update(uint16_t version = 106, Personality personality = Personality::UsbOnly)
     {
         f.bus.setBootLoaderDelayMs(50);
-        kb = f.bus.plug(Personality::UsbOnly);
+        kb = f.bus.plug(personality);
         TestSupport::writeFile(package.filePath("hx_usb_app_V1.bin"),
                                sim::makeFirmwareImage(version, 3000));
         w = f.start();
@@ -155,6 +155,49 @@ private Q_SLOTS:
         QCOMPARE(finished.last().first().toBool(), true);
         QVERIFY(u.f.waitLoaded());
         QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(108));
+    }
+
+    void bluetoothImagesGoFirstAndErrorsEndTheUpdate_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("written") << false;
+        QTest::newRow("module refuses the write") << true;
+    }
+    void bluetoothImagesGoFirstAndErrorsEndTheUpdate()
+    {
+        QFETCH(bool, refused);
+        Update u(109, Personality::DualMode);
+        const QByteArray bt = sim::makeFirmwareImage(109, 1000, 7, 1);
+        TestSupport::writeFile(u.package.filePath("hx_bt_app_V1.bin"), bt);
+        QVERIFY(u.open());
+        if (refused) {
+            sim::BtFault fault;
+            fault.kind = sim::BtFaultKind::ErrorCode;
+            fault.op = 0x83;
+            fault.errorCode = 9;
+            u.kb->injectBtFault(fault);
+        }
+        const int boxes = u.f.dialogs.messages.size();
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        u.start(u.package.path());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(finished.first().first().toBool(), !refused);
+        if (refused) {
+            // One box with the module's error; the keyboard stays in its session.
+            QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
+            QCOMPARE(u.f.dialogs.messages.last().title, QStringLiteral("ErrorCode"));
+            QVERIFY(
+                u.f.dialogs.messages.last().text.startsWith(QStringLiteral("WriteAppFlashErr: 9")));
+            QVERIFY(u.windowUsable());
+            QVERIFY(u.w->deviceSession()->isLoaded());
+            return;
+        }
+        QVERIFY(u.f.waitLoaded());
+        sim::SimKeyboard *kb = u.f.bus.find(Personality::DualMode, u.kb->index());
+        QVERIFY(kb);
+        QCOMPARE(kb->btApplicationImage().left(bt.size()), bt);
+        QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(109));
+        QVERIFY(u.windowUsable());
     }
 };
 
