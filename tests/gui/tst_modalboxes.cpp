@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
@@ -175,6 +176,33 @@ private:
                             kb->injectFault(refused);
                     }};
         }
+        if (name == QLatin1String("firmware package refused")) {
+            return {Personality::DualMode, 0, [](Lumory *w) {
+                        static QTemporaryDir empty;
+                        w->labelPageClickSlot(QStringLiteral("Setting"));
+                        Firmware *panel = w->settingPage()->firmwarePanel();
+                        panel->pathField()->setText(empty.path());
+                        panel->startButton()->click();
+                    }};
+        }
+        if (name == QLatin1String("firmware module error")) {
+            return {Personality::DualMode, 0,
+                    [](Lumory *w) {
+                        static QTemporaryDir package;
+                        TestSupport::writeFile(package.filePath(QStringLiteral("hx_bt_app_V1.bin")),
+                                               sim::makeFirmwareImage(109, 1000, 7, 1));
+                        w->labelPageClickSlot(QStringLiteral("Setting"));
+                        Firmware *panel = w->settingPage()->firmwarePanel();
+                        panel->pathField()->setText(package.path());
+                        panel->startButton()->click();
+                    },
+                    [](sim::SimKeyboard *kb) {
+                        sim::BtFault fault;
+                        fault.kind = sim::BtFaultKind::ErrorCode;
+                        fault.op = 0x83;
+                        kb->injectBtFault(fault);
+                    }};
+        }
         if (name == QLatin1String("about"))
             return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
         return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
@@ -187,13 +215,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("interruption");
-        const char *boxes[] = {"version question",       "factory reset result",
-                               "settings result",        "about",
-                               "layout editor",          "colour dialog",
-                               "lighting write refused", "key function write refused",
-                               "key list chooser",       "document chooser",
-                               "macro record question",  "macro export chooser",
-                               "macro import chooser",   "macro download refused"};
+        const char *boxes[] = {"version question",
+                               "factory reset result",
+                               "settings result",
+                               "about",
+                               "layout editor",
+                               "colour dialog",
+                               "lighting write refused",
+                               "key function write refused",
+                               "key list chooser",
+                               "document chooser",
+                               "macro record question",
+                               "macro export chooser",
+                               "macro import chooser",
+                               "macro download refused",
+                               "firmware package refused",
+                               "firmware module error"};
         for (const char *name : boxes) {
             QTest::addRow("%s, unplug", name)
                 << QString::fromLatin1(name) << int(Interruption::Unplug);
