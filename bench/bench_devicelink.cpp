@@ -1,7 +1,7 @@
 // Device-link figures on the simulated keyboard at its default timing (1 ms
 // to the keyboard, 1 ms back). One line per figure: "name value unit".
 // Arguments name the groups to run (rtt load macro512 lighting kf macropage
-// codec macrofile timeline); none runs them all.
+// codec macrofile timeline dfurecovery dfu bt); none runs them all.
 //
 //   rtt_*          one command exchange (getNKey), 1000 times back to back,
 //                  and 300 times after 1-20 ms of idle time (rtt_spaced_*)
@@ -34,6 +34,12 @@
 //   record_events_per_s
 //                  key changes reported while recording, decoded and drawn
 //   macro_file_*   writing and reading a macro file of 2,048 events
+//   dfu_64k_s, bt_app_100k_s (and their floors)
+//                  a 64 KiB USB image through the boot loader, a 100 KiB
+//                  Bluetooth application through the module
+//   dfu_fault_recovery_s
+//                  the loader unplugged at a middle packet: from Start to the
+//                  window usable again
 //   timeline_relayout_ms
 //                  1,000 events appended one by one to a shown timeline
 
@@ -46,12 +52,19 @@
 #include "macro/macro.h"
 #include "macro/macroitem.h"
 #include "macro/macrokeylayout.h"
+#include "main/devicesession.h"
+#include "main/firmwareflow.h"
 #include "main/lumory.h"
+#include "setting/firmware.h"
+#include "setting/setting.h"
 #include "shortcut/hostactions.h"
 #include "shortcut/shortcuts.h"
 #include "shortcut/shortcutsfile.h"
 #include "widget/dialogs.h"
 
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -483,6 +496,55 @@ int macroPage()
     return failures ? 1 : 0;
 }
 
+int dfuRecovery()
+{
+    // A USB image whose loader vanishes at a middle packet, from the click
+    // on Start to the window usable again.
+    Dialogs::setMessageHandler(
+        [](const Dialogs::MessageRequest &) { return int(QMessageBox::No); });
+    sim::SimBus bus;
+    bus.setBootLoaderDelayMs(100);
+    sim::SimKeyboard *kb = bus.plug(sim::Personality::UsbOnly);
+    QTemporaryDir package;
+    QFile image(package.filePath(QStringLiteral("hx_usb_app_V1.bin")));
+    if (!image.open(QIODevice::WriteOnly))
+        return 1;
+    image.write(sim::makeFirmwareImage(110, 8192));
+    image.close();
+    HidBackend::setInstance(&bus);
+    int failures = 0;
+    {
+        Lumory window(nullptr, QStringLiteral("None"));
+        qInstallMessageHandler(quietMessages);
+        if (!spinUntil([&] { return window.deviceSession()->isLoaded(); }, 20000))
+            return 1;
+        FirmwareFlow *flow = window.firmwareFlow();
+        flow->setLoaderWaitMs(100);
+        Firmware *panel = window.settingPage()->firmwarePanel();
+        panel->pathField()->setText(package.path());
+        QElapsedTimer clock;
+        clock.start();
+        panel->startButton()->click();
+        sim::SimKeyboard *loader = nullptr;
+        if (!spinUntil(
+                [&] { return (loader = bus.find(sim::Personality::BootLoader, kb->index())); },
+                10000))
+            return 1;
+        sim::LoaderFault unplug;
+        unplug.kind = sim::LoaderFaultKind::Unplug;
+        unplug.atPacket = 60;
+        loader->injectLoaderFault(unplug);
+        if (!spinUntil([&] { return !flow->isRunning(); }, 30000))
+            ++failures;
+        figure("dfu_fault_recovery_s", clock.nsecsElapsed() / 1e9, "s");
+        window.exitAppActionSlot();
+        spinUntil([] { return false; }, 1500);
+    }
+    HidBackend::setInstance(nullptr);
+    Dialogs::setMessageHandler({});
+    return failures ? 1 : 0;
+}
+
 } // namespace
 
 int macroCodecBenchmarks();
@@ -508,6 +570,7 @@ int main(int argc, char **argv)
                                                          {"codec", macroCodecBenchmarks},
                                                          {"macrofile", macroFileBenchmarks},
                                                          {"timeline", timelineBenchmarks},
+                                                         {"dfurecovery", dfuRecovery},
                                                          {"dfu", dfuBenchmarks},
                                                          {"bt", btBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
