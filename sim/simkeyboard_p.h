@@ -285,7 +285,6 @@ private:
     Outcome handleMacros(const Frame &req, Frame &ans);       // 0x50
     Outcome handleLighting(const Frame &req, Frame &ans);     // 0x60
     Outcome handleBluetooth(const Frame &req, Frame &ans);    // 0xB0
-    Outcome handleBtUpdate(const Frame &req, Frame &ans);     // 0xB0/0xDF
     Outcome handleBtModule(const Frame &req, Frame &ans);     // 0xB0/0xDF (simbt.cpp)
     // The boot loader personality gets every frame here. The loader protocol lives
     // in simloader.cpp; it may answer through `ans` or stay silent.

@@ -12,10 +12,7 @@
 // comes back after the boot-loader delay, running the version carried by the
 // image's marker (see makeFirmwareImage) through BusCore::firmwareHandOver.
 //
-// The Bluetooth module update (0xB0/0xDF) runs through the normal interface of
-// a keyboard with Bluetooth; handleBtUpdate() acknowledges it: answer byte 8 =
-// the operation code, byte 9 = 1 (done), byte 12 = error code (0 = none; 1 =
-// unknown operation, 2 = bad chunk checksum).
+// The Bluetooth module (0xB0/0xDF, the dual-mode keyboards) is simbt.cpp.
 
 #include "simkeyboard_p.h"
 
@@ -215,35 +212,6 @@ void Keyboard::setBootLoaderAppears(bool appears)
 {
     auto l = lock();
     m_state->loaderAppears = appears;
-}
-
-Keyboard::Outcome Keyboard::handleBtUpdate(const Frame &req, Frame &ans)
-{
-    const uint8_t op = req[8];
-    ans[8] = op;
-    setLength(ans, 16);
-    switch (op) {
-    case 0x08: // application -> boot loader
-    case 0x81: // erase application area
-    case 0x82: // erase soft-device area
-    case 0x85: // boot loader -> application
-        ans[9] = 1;
-        break;
-    case 0x83:   // application chunk
-    case 0x84: { // soft-device chunk: byte 2 is the low byte of the sum with byte 2 = 0
-        unsigned sum = 0;
-        for (int i = 8; i < 64; ++i)
-            sum += i == 10 ? 0u : req[size_t(i)];
-        ans[9] = 1;
-        ans[12] = uint8_t(sum & 0xFF) == req[10] ? 0 : 2;
-        break;
-    }
-    default:
-        ans[9] = 0;
-        ans[12] = 1;
-        break;
-    }
-    return Outcome::Answer;
 }
 
 } // namespace sim
