@@ -78,6 +78,10 @@ private Q_SLOTS:
         u.start(u.package.path());
         QVERIFY(u.w->firmwareFlow()->isRunning());
         QVERIFY(!u.w->tabLabels().first()->isEnabled());
+        // Exit (tray or menu) is refused while the keyboard is being written.
+        u.w->exitAppActionSlot();
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
+        QVERIFY(u.w->deviceSession());
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
         QCOMPARE(finished.first().first().toBool(), true);
         QCOMPARE(progress.last().first().toInt(), 100);
@@ -87,7 +91,7 @@ private Q_SLOTS:
         QVERIFY(u.f.waitLoaded());
         QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(107));
         QVERIFY(u.windowUsable());
-        QCOMPARE(u.f.dialogs.messages.size(), boxes);
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
     }
 
     void refusedPackagesSendNothing_data()
