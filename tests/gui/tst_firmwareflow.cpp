@@ -133,6 +133,48 @@ private Q_SLOTS:
         QVERIFY(u.windowUsable());
     }
 
+    void everyPhaseOfALostLoaderEndsTheUpdate_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("packet");
+        // 3000 bytes: synchronisation, erase with the first 48 bytes, then
+        // 53 packets of 56 (the last one padded).
+        const struct
+        {
+            const char *name;
+            int packet;
+        } phases[] = {{"sync", 0}, {"erase", 1}, {"first data", 2}, {"last data", 54}};
+        for (const auto &phase : phases) {
+            QTest::addRow("silence at %s", phase.name)
+                << int(sim::LoaderFaultKind::Silence) << phase.packet;
+            QTest::addRow("unplug at %s", phase.name)
+                << int(sim::LoaderFaultKind::Unplug) << phase.packet;
+        }
+    }
+    void everyPhaseOfALostLoaderEndsTheUpdate()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, packet);
+        Update u;
+        QVERIFY(u.open());
+        u.w->firmwareFlow()->setLoaderWaitMs(800); // time to arm the fault before the first packet
+        const int boxes = u.f.dialogs.messages.size();
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        u.start(u.package.path());
+        sim::SimKeyboard *loader = nullptr;
+        QTRY_VERIFY((loader = u.f.bus.find(Personality::BootLoader, u.kb->index())));
+        sim::LoaderFault fault;
+        fault.kind = sim::LoaderFaultKind(kind);
+        fault.atPacket = packet;
+        fault.count = -1;
+        loader->injectLoaderFault(fault);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1); // the user is told once
+        QVERIFY(u.windowUsable());
+        QVERIFY(!u.w->firmwareFlow()->waitTimer()->isActive());
+    }
+
     void aLoaderLostMidImageLeavesTheKeyboardUpdatable()
     {
         Update u(108);
