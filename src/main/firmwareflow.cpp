@@ -196,29 +196,17 @@ void FirmwareFlow::BtUpgradeDisconnect()
 
 QString FirmwareFlow::btErrorText(int type, int code)
 {
-    QString prefix;
-    switch (type) {
-    case 0x08:
-        prefix = QStringLiteral("appToBootloadeErr: ");
-        break;
-    case 0x81:
-        prefix = QStringLiteral("eraseAppFlashErr: ");
-        break;
-    case 0x82:
-        prefix = QStringLiteral("eraseSoftDeviceFlashErr: ");
-        break;
-    case 0x83:
-        prefix = QStringLiteral("WriteAppFlashErr: ");
-        break;
-    case 0x84:
-        prefix = QStringLiteral("WriteSoftDeviceFlashErr: ");
-        break;
-    case 0x85:
-        prefix = QStringLiteral("BootloadeToAppErr: ");
-        break;
-    default:
-        prefix = QStringLiteral("unknown Err: ");
-        break;
+    static const struct
+    {
+        int type;
+        const char *prefix;
+    } prefixes[] = {{0x08, "appToBootloadeErr: "},       {0x81, "eraseAppFlashErr: "},
+                    {0x82, "eraseSoftDeviceFlashErr: "}, {0x83, "WriteAppFlashErr: "},
+                    {0x84, "WriteSoftDeviceFlashErr: "}, {0x85, "BootloadeToAppErr: "}};
+    QString prefix = QStringLiteral("unknown Err: ");
+    for (const auto &p : prefixes) {
+        if (p.type == type)
+            prefix = QString::fromLatin1(p.prefix);
     }
     return prefix + QString::number(code) + QString(10, QLatin1Char(' '));
 }
