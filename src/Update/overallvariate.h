@@ -1,11 +1,31 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
-// Shared state of the online update: whether a keyboard is online, its
-// product name and versions, and the automatic-update preference. The update
-// page and the downloader reach each other only through this object.
+#include <atomic>
+#include <cstdint>
+
+// What the device session reports about the loaded keyboard.
+struct KBInfo
+{
+    QString productName;
+    QString usbAppVersion;
+    QString btAppVersion;
+    QString sdVersion;
+    QString other;
+    uint32_t type = 0; // 0 single-mode, 1 dual-mode
+};
+
+// Shared state of the online update, created once by the main window. The
+// update page (main thread) and the downloader (the page's worker thread)
+// reach each other only through this object: requests and results are
+// signals (queued across the threads); the busy and online flags and the
+// keyboard information are read by both sides and guarded.
+//
+// The object itself needs no widget: the page is created and connected by
+// initialization(), which the GUI library defines (Update/onlineupdate.cpp).
 class overallVariate : public QObject
 {
     Q_OBJECT
@@ -13,29 +33,82 @@ class overallVariate : public QObject
 public:
     explicit overallVariate(QObject *parent = nullptr);
 
-    // Reads the update preferences.
-    void init();
-    bool isAutoUpdate() const { return m_autoUpdate; }
-    // Starts a check against the update server.
-    void startUpdateCheck();
+    // Creates the update page and connects it (GUI library).
+    void initialization();
+    QObject *page() const { return m_page; }
 
-    // The device session reports loaded and closed keyboards here.
-    void setDeviceOnline(const QString &productName, const QString &firmwareVersion,
-                         const QString &hardwareVersion);
-    void setDeviceOffline();
-    bool isDeviceOnline() const { return m_deviceOnline; }
-    QString productName() const { return m_productName; }
-    QString firmwareVersion() const { return m_firmwareVersion; }
-    QString hardwareVersion() const { return m_hardwareVersion; }
+    void setLangType(int langType) { m_langType = langType; }
+    int langType() const { return m_langType; }
+    // The running program's version: the last word of the "firmware"
+    // attribute of the "firmware" element in config/about.xml.
+    QString getLumoryVersions() const;
+    void setAboutFile(const QString &path); // default: AppPaths::configDir() + "about.xml"
+
+    // Requests (each only emits its signal).
+    void checkUpdate();
+    void checkFirmwareUpdate();
+    void checkUpdateDownload();
+    void dowmloadLumoryUpdateFile();
+    void dowmloadFirmwareUpdateFile();
+    void unModeFirmware();
+    void DeviceOffline();
+    void MainExit();
+    void UpdateSignal(const QString &packageDirectory);
+    void onlineUpdateShow();
+    void CloseOnlineUpdateWidget();
+
+    // Results of the downloader.
+    void LumoryUpdate(bool found);
+    void FirmwareUpdate(bool found);
+    void setLumoryUpdateInfo(const QString &text);
+    void setFirmwareUpdateInfo(const QString &text);
+    void downloadProgress(int fileIndex);
+    void downloadNumber(int fileCount);
+    // Clears the busy flag and shows the text.
+    void downloadError(const QString &message);
+    void setBuay(bool busy);
+    bool getBuay() const { return m_busy; }
+
+    // From the device session.
+    void setKBInfo(const QString &productName, const QString &usbAppVersion, unsigned int type,
+                   const QString &btAppVersion, const QString &sdVersion, const QString &other);
+    void clearKBInfo();
+    KBInfo getKBInfo() const;
+    void setOnlinState(bool online);
+    bool getOnlinState() const { return m_online; }
+
+    void setAutoUpdate(bool on) { m_autoUpdate = on; }
+    bool getAutoUpdate() const { return m_autoUpdate; }
 
 Q_SIGNALS:
+    void checkUpdateSignal();
+    void checkUpdateSignalFirmware();
+    void checkFirmwareUpdateSignal();
+    void checkUpdateDownloadSignal();
+    void dowmloadLumoryUpdateFileSignal();
+    void dowmloadFirmwareUpdateFileSignal();
+    void unModeFirmwareSignal();
+    void DeviceOfflineSignal();
     void emitMainExit();
-    void emitUpdateSignal(const QString &what);
+    void emitUpdateSignal(const QString &packageDirectory);
+    void showPageSignal();
+    void closePageSignal();
+    void LumoryUpdateSignal(bool found);
+    void FirmwareUpdateSignal(bool found);
+    void setLumoryUpdateInfoSignal(const QString &text);
+    void setFirmwareUpdateInfoSignal(const QString &text);
+    void downloadProgressSignal(int fileIndex);
+    void downloadNumberSignal(int fileCount);
+    void ErrorInfoSignal(const QString &message);
+    void threadBusySignal(bool busy);
 
 private:
-    bool m_autoUpdate = false;
-    bool m_deviceOnline = false;
-    QString m_productName;
-    QString m_firmwareVersion;
-    QString m_hardwareVersion;
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_online{false};
+    std::atomic<bool> m_autoUpdate{true};
+    std::atomic<int> m_langType{1};
+    mutable QMutex m_mutex; // guards m_kbInfo and m_aboutFile
+    KBInfo m_kbInfo;
+    QString m_aboutFile;
+    QObject *m_page = nullptr;
 };

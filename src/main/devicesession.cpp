@@ -363,8 +363,9 @@ void DeviceSession::finishLoadDeviceSlot()
 
     qDebug() << "Keyboard load finished " << m_openTime.elapsed();
     if (m_updateState) {
-        m_updateState->setDeviceOnline(productName(), Data::versionString(m_device->fwVersion()),
-                                       Data::versionString(m_device->hwVersion()));
+        m_updateState->setKBInfo(productName(), Data::versionString(m_device->fwVersion()), 0,
+                                 QString(), QString(), QString());
+        m_updateState->setOnlinState(true);
     }
     Q_EMIT loadFinished();
     if (!m_deviceListTimer->isActive())
@@ -431,8 +432,10 @@ bool DeviceSession::closeDevice()
     m_closing = true;
     qDebug() << "close device.....";
     Q_EMIT deviceClosing();
-    if (m_updateState)
-        m_updateState->setDeviceOffline();
+    if (m_updateState) {
+        m_updateState->clearKBInfo();
+        m_updateState->setOnlinState(false);
+    }
     qDebug() << "start delete dynmic keybtn all.";
     deviceQuitThreadSlot();
     usbQuitThreadSlot();

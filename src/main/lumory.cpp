@@ -80,9 +80,6 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
         AppPaths::configDir(), {QStringLiteral("Language.xml"), QStringLiteral("menutree.xml")});
     m_language = new Language(this);
     m_overallVariate = new overallVariate(this);
-    m_overallVariate->init();
-    if (m_overallVariate->isAutoUpdate())
-        m_overallVariate->startUpdateCheck();
     connect(m_overallVariate, &overallVariate::emitMainExit, this, &Lumory::exitAppActionSlot);
     connect(m_overallVariate, &overallVariate::emitUpdateSignal, this, &Lumory::updateSlot);
     qDebug() << "language and update state ready, language" << m_language->getLangType();
