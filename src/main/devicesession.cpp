@@ -425,6 +425,16 @@ void DeviceSession::usbDisconnectSLot()
         m_scanTimer->start();
 }
 
+uint16_t DeviceSession::vendorId() const
+{
+    return m_catalogue ? m_catalogue->vid() : 0;
+}
+
+uint16_t DeviceSession::productId() const
+{
+    return m_catalogue ? m_catalogue->pid() : 0;
+}
+
 bool DeviceSession::closeDevice()
 {
     if (m_closing)

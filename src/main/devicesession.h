@@ -56,6 +56,9 @@ public:
     QString selectedPath() const { return m_selectedPath; }
     bool isSwitching() const { return m_switching; }
     bool isLoaded() const { return m_loaded; }
+    // The vendor/product pair the session looks for (the catalogue's).
+    uint16_t vendorId() const;
+    uint16_t productId() const;
 
     bool isHaveDevice(unsigned short vendorId, unsigned short productId) const;
     QList<UsbData> getUSBList(unsigned short vendorId, unsigned short productId, int iface) const;

@@ -50,7 +50,7 @@ void FirmwareFlow::updateDFUSlot(const QString &directory)
     if (!FirmwarePlan::prepare(directory, &m_images, &problem)) {
         Dialogs::warning(m_dialogParent, QStringLiteral("Warning"),
                          problem.message(m_langType == 0 ? 0 : 1));
-        Q_EMIT finished(false);
+        Q_EMIT refused();
         return;
     }
     m_running = true;
@@ -226,7 +226,6 @@ void FirmwareFlow::DFUErrorCode(int type, int code)
     afterDFUSlot();
     m_running = false;
     m_images.clear();
-    qDebug() << "Update firmware error, recovery interface!";
     Q_EMIT banWindowsButton(false);
     Q_EMIT finished(false);
     Dialogs::critical(m_dialogParent, tr("ErrorCode"), message, QMessageBox::Abort);
@@ -360,10 +359,6 @@ void FirmwareFlow::end(bool ok, const QString &message)
         return;
     m_running = false;
     m_images.clear();
-    if (ok)
-        qDebug() << "Update firmware succeeded!";
-    else
-        qDebug() << "Update firmware error, recovery interface!";
     const qint64 seconds = m_clock.elapsed() / 1000;
     qDebug().noquote() << "发送总耗时：" + QString::number(seconds / 60) + "分" +
                               QString::number(seconds % 60) + "秒";

@@ -61,6 +61,8 @@ Q_SIGNALS:
     void banWindowsButton(bool ban);
     // The update ended; `ok` when every image was acknowledged.
     void finished(bool ok);
+    // The package was refused before anything was sent (the user was told).
+    void refused();
 
 private:
     void startNextImage();

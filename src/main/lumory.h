@@ -105,6 +105,10 @@ public Q_SLOTS:
     void updateShortcutsComboboxSetItemText(int index, const QString &name);
     // The macro page blocks the window while it draws or records.
     void banWindowsButtonSlot(bool ban);
+    // The firmware update blocks the page tabs / gives them back and shows
+    // the settings page.
+    void modeDUFSlot();
+    void unModeUFSlot();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -3,6 +3,8 @@
 // settings page's requests forwarded to the keyboard.
 #include "main/lumory.h"
 
+#include "Update/overallvariate.h"
+
 #include "color/color.h"
 #include "device/device.h"
 #include "macro/macro.h"
@@ -56,13 +58,13 @@ void Lumory::connectSession()
         setTabsEnabled(true);
         labelPageClickSlot(QStringLiteral("Setting"));
         if (m_setting)
-            m_setting->intoUpdate(true);
+            m_setting->intoUpdate(m_session->vendorId(), m_session->productId());
     });
     connect(m_session, &DeviceSession::dfuDeviceFound, this, [this] {
         // A keyboard waits in its boot loader: the firmware can be written again.
         labelPageClickSlot(QStringLiteral("Setting"));
         if (m_setting && !(m_firmwareFlow && m_firmwareFlow->isRunning()))
-            m_setting->intoUpdate(true);
+            m_setting->intoUpdate(0, 0);
     });
     connect(m_session, &DeviceSession::deviceClosing, this, &Lumory::onDeviceClosing);
     connect(m_session, &DeviceSession::keyMapNotify, m_keyLayout, &KeyLayout::pressKeyMapButton);
@@ -136,17 +138,46 @@ void Lumory::connectFirmwarePanel()
     if (!m_setting || !m_firmwareFlow)
         return;
     Firmware *panel = m_setting->firmwarePanel();
-    connect(panel, &Firmware::emitUpdateSure, m_firmwareFlow, &FirmwareFlow::updateDFUSlot,
-            Qt::UniqueConnection);
-    connect(m_firmwareFlow, &FirmwareFlow::progress, panel, &Firmware::setFirmwareUpdateValue,
+    connect(m_setting, &Setting::emitUpdateFU, m_firmwareFlow, &FirmwareFlow::updateDFUSlot);
+    connect(m_setting, &Setting::emitModeDUF, this, &Lumory::modeDUFSlot);
+    connect(m_setting, &Setting::emitNuModeDUF, this, &Lumory::unModeUFSlot);
+    connect(m_setting, &Setting::emitStartScanDevice, m_session, [this] {
+        if (!m_session->deviceListTimer()->isActive())
+            m_session->deviceListTimer()->start();
+        if (!m_session->scanTimer()->isActive())
+            m_session->scanTimer()->start();
+    });
+    connect(m_firmwareFlow, &FirmwareFlow::progress, m_setting, &Setting::UpdateProgressSlot,
             Qt::UniqueConnection);
     connect(m_firmwareFlow, &FirmwareFlow::emitWaitDfuOpen, panel, &Firmware::waitDfuOpenSlot,
             Qt::UniqueConnection);
-    connect(m_firmwareFlow, &FirmwareFlow::finished, panel, [this, panel](bool) {
-        // The keyboard comes back through the scan, or waits in its loader.
-        panel->setButton(m_session && (m_session->isLoaded() || m_session->device() == nullptr));
+    connect(m_firmwareFlow, &FirmwareFlow::refused, m_setting, &Setting::cancelSlot,
+            Qt::UniqueConnection);
+    connect(m_firmwareFlow, &FirmwareFlow::finished, m_setting, [this](bool ok) {
+        if (ok)
+            m_setting->updateFinished();
+        else
+            m_setting->updateErrorStop();
+        // The keyboard comes back through the scan, or waits in its loader
+        // (the scan offers the update again).
+        m_setting->setFirmwareAvailable(m_session && m_session->isLoaded());
     });
-    panel->setButton(m_session && m_session->isLoaded());
+    m_setting->setFirmwareAvailable(m_session && m_session->isLoaded());
+}
+
+void Lumory::modeDUFSlot()
+{
+    for (TabLabel *label : qAsConst(m_tabLabels))
+        label->setSelected(false);
+    setTabsEnabled(false);
+}
+
+void Lumory::unModeUFSlot()
+{
+    if (m_overallVariate)
+        m_overallVariate->unModeFirmware();
+    setTabsEnabled(!(m_firmwareFlow && m_firmwareFlow->isRunning()));
+    labelPageClickSlot(QStringLiteral("Setting"));
 }
 
 void Lumory::layoutEditorSlot()
@@ -193,7 +224,7 @@ void Lumory::onDeviceReady(BoardInfo *board)
     createLightingPage(board, device);
     createSettingPage(board && board->KLE);
     setSettingInformation();
-    m_setting->intoUpdate(true);
+    m_setting->setFirmwareAvailable(true);
     createShortcutsPage(board, device);
     createMacroPage(board, device);
     m_disconnected->hide();
@@ -372,7 +403,7 @@ void Lumory::onDeviceClosing()
     const bool updating = m_firmwareFlow && m_firmwareFlow->isRunning();
     setTabsEnabled(!updating);
     if (m_setting && !updating)
-        m_setting->intoUpdate(false);
+        m_setting->setFirmwareAvailable(false);
 }
 
 void Lumory::BluetoothNameSlot(const QString &name)

@@ -1,6 +1,8 @@
 #include "setting/setting.h"
 
+#include "device/checkusb.h"
 #include "setting/firmware.h"
+#include "setting/schedule.h"
 
 #include "setting/Language.h"
 #include "widget/data.h"
@@ -28,6 +30,11 @@ constexpr int kMaxSleepMinutes = 180;
 // Key steps of the sleep slider are sent once no key was pressed for this long.
 constexpr int kSleepStepRestMs = 500;
 constexpr int kMsPerMinute = 60000;
+// The boot loader's vendor/product pair, watched when a keyboard waits in it.
+constexpr uint16_t kLoaderVendorId = 0x0416;
+constexpr uint16_t kLoaderProductId = 0xA316;
+// How often the presence of the keyboard offered the update is checked.
+constexpr int kCheckUsbPeriodMs = 500;
 
 const char kPageStyle[] =
     "QWidget#settingPage { background: transparent; }"
@@ -275,13 +282,15 @@ Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layout
     page->addWidget(tools);
 
     // Firmware update.
-    auto *firmwareCard = card(this);
-    auto *firmwareLayout = new QHBoxLayout(firmwareCard);
+    m_firmwareCard = card(this);
+    auto *firmwareLayout = new QHBoxLayout(m_firmwareCard);
     firmwareLayout->setContentsMargins(24, 14, 24, 14);
-    m_firmwarePanel = new Firmware(firmwareCard);
+    m_firmwarePanel = new Firmware(m_firmwareCard);
     m_firmwarePanel->readFilePathXml();
     firmwareLayout->addWidget(m_firmwarePanel);
-    page->addWidget(firmwareCard);
+    page->addWidget(m_firmwareCard);
+    connect(m_firmwarePanel, &Firmware::emitUpdateSure, this, &Setting::updateSureSlot);
+    dfuModeSlot();
     page->addStretch(1);
 
     Language *language = Language::instance();
@@ -346,11 +355,104 @@ void Setting::setSleepTime(uint32_t currentMs, uint32_t lastMs)
     updateSleepValueText();
 }
 
-void Setting::intoUpdate(bool enabled)
+void Setting::dfuModeSlot()
 {
-    if (enabled)
-        qDebug() << "into dfu update.....";
-    m_firmwarePanel->setButton(enabled);
+    qDebug() << "create UI update the firmware.";
+    m_firmwarePanel->show();
+    m_firmwarePanel->setButton(false);
+}
+
+void Setting::intoUpdate(uint16_t vendorId, uint16_t productId)
+{
+    qDebug() << "into dfu update.....";
+    setFirmwareAvailable(true);
+    if (vendorId == 0 && productId == 0) {
+        vendorId = kLoaderVendorId;
+        productId = kLoaderProductId;
+    }
+    createCheckUSB(vendorId, productId);
+}
+
+void Setting::setFirmwareAvailable(bool available)
+{
+    if (m_updating)
+        return; // the running update owns the panel
+    m_firmwarePanel->setButton(available);
+    if (available)
+        m_firmwarePanel->schedule()->setReady();
+    else
+        deleteCheckUSB();
+}
+
+void Setting::createCheckUSB(uint16_t vendorId, uint16_t productId)
+{
+    deleteCheckUSB();
+    m_checkUsb = new CheckUSB(vendorId, productId, this);
+    connect(m_checkUsb, &CheckUSB::emitDisconnect, this, &Setting::checkUSBDisconnectSlot);
+    m_checkUsb->start(kCheckUsbPeriodMs);
+}
+
+void Setting::deleteCheckUSB()
+{
+    if (!m_checkUsb)
+        return;
+    m_checkUsb->stop();
+    m_checkUsb->deleteLater();
+    m_checkUsb = nullptr;
+}
+
+void Setting::checkUSBDisconnectSlot()
+{
+    qDebug() << "Check USB Disconnect slot.";
+    deleteCheckUSB();
+    m_firmwarePanel->setButton(false);
+    cancelSlot();
+    Q_EMIT emitStartScanDevice();
+}
+
+void Setting::updateSureSlot(const QString &path)
+{
+    qDebug() << "Update firmware sure slot.";
+    deleteCheckUSB();
+    m_updating = true;
+    m_firmwarePanel->setButton(false);
+    Q_EMIT emitModeDUF();
+    setOtherCardsEnabled(false);
+    Q_EMIT emitUpdateFU(path);
+}
+
+void Setting::UpdateProgressSlot(int percent)
+{
+    m_firmwarePanel->setFirmwareUpdateValue(percent);
+}
+
+void Setting::updateFinished()
+{
+    qDebug() << "Update firmware succeeded!";
+    cancelSlot();
+}
+
+void Setting::updateErrorStop()
+{
+    qDebug() << "Update firmware error, recovery interface!";
+    cancelSlot();
+}
+
+void Setting::cancelSlot()
+{
+    qDebug() << "cancel slot.";
+    m_firmwarePanel->waitDfuOpenSlot(false);
+    m_updating = false;
+    setOtherCardsEnabled(true);
+    Q_EMIT emitNuModeDUF();
+}
+
+void Setting::setOtherCardsEnabled(bool enabled)
+{
+    for (QFrame *frame : findChildren<QFrame *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (frame != m_firmwareCard && frame->property("card").toBool())
+            frame->setEnabled(enabled);
+    }
 }
 
 void Setting::setInformationEnabled(bool enabled)

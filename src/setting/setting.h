@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+class CheckUSB;
 class Firmware;
 class QCheckBox;
 class QFrame;
@@ -91,19 +92,48 @@ public:
     QPushButton *layoutEditorButton() const { return m_layoutButton; }
     QFrame *firmwareFrame() const { return m_firmwareFrame; }
     Firmware *firmwarePanel() const { return m_firmwarePanel; }
-    // Lets the user choose and start a firmware update (a keyboard to update
-    // is there), or not.
-    void intoUpdate(bool enabled);
+    // The firmware update, in the order a user meets it: the panel is offered
+    // (intoUpdate, or setFirmwareAvailable for a loaded keyboard), the user
+    // starts it (updateSureSlot), the page shows the progress, and the update
+    // ends (updateFinished / updateErrorStop, both through cancelSlot).
+    //
+    // Offers the update for the keyboard with this vendor/product pair (both
+    // 0: the boot loader's pair) and watches that it stays on the bus.
+    void intoUpdate(uint16_t vendorId, uint16_t productId);
+    // A loaded keyboard can be updated (true) or no keyboard is there
+    // (false). No presence watch: an unplug ends the keyboard's session.
+    void setFirmwareAvailable(bool available);
+    void createCheckUSB(uint16_t vendorId, uint16_t productId);
+    void deleteCheckUSB();
+    bool isWatching() const { return m_checkUsb != nullptr; }
+    // The update wrote every image; the page closes.
+    void updateFinished();
+    // The update failed; the page closes.
+    void updateErrorStop();
+    bool isUpdating() const { return m_updating; }
     int lastSleepMinutes() const { return m_lastSleepMinutes; }
 
 public Q_SLOTS:
     void SetLanguage(int langType);
+    void updateSureSlot(const QString &path);
+    // Percentage of the whole package.
+    void UpdateProgressSlot(int percent);
+    void cancelSlot();
+    void checkUSBDisconnectSlot();
+    void dfuModeSlot();
 
 Q_SIGNALS:
     void emitBluetoothName(const QString &name);
     void emitSleepTime(int minutes);
     void emitFactoryReset();
     void emitLayoutEditor();
+    // The user started the update of this package folder.
+    void emitUpdateFU(const QString &path);
+    // The update runs: the tabs are blocked / the update ended.
+    void emitModeDUF();
+    void emitNuModeDUF();
+    // The watched keyboard went away: scan for keyboards again.
+    void emitStartScanDevice();
 
 private:
     void bluetoothButtonClicked();
@@ -113,6 +143,8 @@ private:
     void updateSleepEnabled();
     void factoryResetClicked();
     void updateSleepValueText();
+    // Greys every card but the firmware panel while an update runs.
+    void setOtherCardsEnabled(bool enabled);
 
     bool m_layoutEditor = false;
     bool m_deviceControlsEnabled = false;
@@ -147,6 +179,9 @@ private:
     QPushButton *m_resetButton = nullptr;
 
     QFrame *m_firmwareFrame = nullptr;
+    QFrame *m_firmwareCard = nullptr;
     Firmware *m_firmwarePanel = nullptr;
+    CheckUSB *m_checkUsb = nullptr;
+    bool m_updating = false;
     QPushButton *m_layoutButton = nullptr;
 };

@@ -118,61 +118,139 @@ private Q_SLOTS:
         QVERIFY(u.w->deviceSession()->isLoaded());
     }
 
-    void aLoaderThatNeverComesIsReported()
+    void theNineteenthFailedOpenEndsTheUpdate_data()
     {
+        QTest::addColumn<int>("failures");
+        QTest::newRow("18 failed opens: still waiting") << 18;
+        QTest::newRow("19 failed opens: the user is told") << 19;
+    }
+    void theNineteenthFailedOpenEndsTheUpdate()
+    {
+        QFETCH(int, failures);
         Update u;
         QVERIFY(u.open());
         u.kb->setBootLoaderAppears(false);
-        u.w->firmwareFlow()->setLoaderWaitMs(20);
+        u.w->firmwareFlow()->setLoaderWaitMs(3600 * 1000); // the test drives the attempts
         QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
         const int boxes = u.f.dialogs.messages.size();
         u.start(u.package.path());
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
-        QCOMPARE(finished.first().first().toBool(), false);
-        QCOMPARE(u.f.dialogs.messages.size(), boxes + 1); // the 19th failed open tells the user
-        QVERIFY(u.windowUsable());
+        QTRY_VERIFY(!u.f.bus.find(Personality::UsbOnly, u.kb->index()));
+        for (int i = 0; i < failures; ++i)
+            u.w->firmwareFlow()->waitOpenDfuDeviceSolt();
+        const bool ended = failures >= FirmwareFlow::kLoaderAttempts;
+        QCOMPARE(finished.size(), ended ? 1 : 0);
+        QCOMPARE(u.w->firmwareFlow()->isRunning(), !ended);
+        QCOMPARE(u.f.dialogs.messages.size(), boxes + (ended ? 1 : 0));
+        QCOMPARE(u.w->firmwareFlow()->waitTimer()->isActive(), !ended);
+        if (ended)
+            QVERIFY(u.windowUsable());
     }
 
-    void everyPhaseOfALostLoaderEndsTheUpdate_data()
+    void everyPhaseOfALostKeyboardEndsTheUpdate_data()
     {
+        QTest::addColumn<bool>("bluetooth");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("packet");
-        // 3000 bytes: synchronisation, erase with the first 48 bytes, then
-        // 53 packets of 56 (the last one padded).
+        QTest::addColumn<int>("at"); // loader packet, or module operation
+        QTest::addColumn<int>("chunk");
+        // 3000 bytes: synchronisation, erase with the first 48 bytes, 53
+        // packets of 56 (the last one padded), then the run command.
         const struct
         {
             const char *name;
             int packet;
-        } phases[] = {{"sync", 0}, {"erase", 1}, {"first data", 2}, {"last data", 54}};
-        for (const auto &phase : phases) {
-            QTest::addRow("silence at %s", phase.name)
-                << int(sim::LoaderFaultKind::Silence) << phase.packet;
-            QTest::addRow("unplug at %s", phase.name)
-                << int(sim::LoaderFaultKind::Unplug) << phase.packet;
+        } usb[] = {{"sync", 0},         {"erase", 1},         {"first data", 2},
+                   {"middle data", 27}, {"last data", 54}};
+        for (const auto &phase : usb) {
+            QTest::addRow("loader silent at %s", phase.name)
+                << false << int(sim::LoaderFaultKind::Silence) << phase.packet << -1;
+            QTest::addRow("loader unplugged at %s", phase.name)
+                << false << int(sim::LoaderFaultKind::Unplug) << phase.packet << -1;
+        }
+        const struct
+        {
+            const char *name;
+            int op;
+            int chunk;
+        } bt[] = {{"erase", 0x81, -1}, {"chunk", 0x83, 5}, {"return", 0x85, -1}};
+        for (const auto &phase : bt) {
+            QTest::addRow("module silent at %s", phase.name)
+                << true << int(sim::BtFaultKind::Silence) << phase.op << phase.chunk;
+            QTest::addRow("keyboard unplugged at module %s", phase.name)
+                << true << int(sim::BtFaultKind::Unplug) << phase.op << phase.chunk;
         }
     }
-    void everyPhaseOfALostLoaderEndsTheUpdate()
+    void everyPhaseOfALostKeyboardEndsTheUpdate()
     {
+        QFETCH(bool, bluetooth);
         QFETCH(int, kind);
-        QFETCH(int, packet);
-        Update u;
+        QFETCH(int, at);
+        QFETCH(int, chunk);
+        Update u(106, bluetooth ? Personality::DualMode : Personality::UsbOnly);
+        if (bluetooth) {
+            TestSupport::writeFile(u.package.filePath("hx_bt_app_V1.bin"),
+                                   sim::makeFirmwareImage(106, 1000, 7, 1));
+            Device::setBtTimeouts({300, 400, 250, 500, 10});
+        }
         QVERIFY(u.open());
-        u.w->firmwareFlow()->setLoaderWaitMs(800); // time to arm the fault before the first packet
         const int boxes = u.f.dialogs.messages.size();
         QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
-        u.start(u.package.path());
-        sim::SimKeyboard *loader = nullptr;
-        QTRY_VERIFY((loader = u.f.bus.find(Personality::BootLoader, u.kb->index())));
-        sim::LoaderFault fault;
-        fault.kind = sim::LoaderFaultKind(kind);
-        fault.atPacket = packet;
-        fault.count = -1;
-        loader->injectLoaderFault(fault);
+        if (bluetooth) {
+            sim::BtFault fault;
+            fault.kind = sim::BtFaultKind(kind);
+            fault.op = at;
+            fault.atChunk = chunk;
+            fault.count = -1;
+            u.kb->injectBtFault(fault);
+            u.start(u.package.path());
+        } else {
+            u.w->firmwareFlow()->setLoaderWaitMs(800); // time to arm the fault first
+            u.start(u.package.path());
+            sim::SimKeyboard *loader = nullptr;
+            QTRY_VERIFY((loader = u.f.bus.find(Personality::BootLoader, u.kb->index())));
+            sim::LoaderFault fault;
+            fault.kind = sim::LoaderFaultKind(kind);
+            fault.atPacket = at;
+            fault.count = -1;
+            loader->injectLoaderFault(fault);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
         QCOMPARE(finished.first().first().toBool(), false);
         QCOMPARE(u.f.dialogs.messages.size(), boxes + 1); // the user is told once
         QVERIFY(u.windowUsable());
         QVERIFY(!u.w->firmwareFlow()->waitTimer()->isActive());
+        QVERIFY(u.w->deviceSession()->scanTimer()->isActive());
+    }
+
+    // The answer to the run command is not awaited: a loader that stays
+    // after it is found by the scan and offered the update again.
+    void aLoaderThatStaysAfterTheRunCommandIsOfferedAgain_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("run command answered") << int(sim::LoaderFaultKind::StayInLoader);
+        QTest::newRow("run command not answered") << int(sim::LoaderFaultKind::Silence);
+    }
+    void aLoaderThatStaysAfterTheRunCommandIsOfferedAgain()
+    {
+        QFETCH(int, kind);
+        Update u;
+        QVERIFY(u.open());
+        u.w->firmwareFlow()->setLoaderWaitMs(800);
+        QSignalSpy finished(u.w->firmwareFlow(), &FirmwareFlow::finished);
+        u.start(u.package.path());
+        sim::SimKeyboard *loader = nullptr;
+        QTRY_VERIFY((loader = u.f.bus.find(Personality::BootLoader, u.kb->index())));
+        sim::LoaderFault stay;
+        stay.kind = sim::LoaderFaultKind(kind);
+        stay.command = 0xAB;
+        loader->injectLoaderFault(stay);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 15000);
+        QTRY_VERIFY(u.w->settingPage()->isWatching()); // the loader must stay
+        QVERIFY(u.panel()->startButton()->isEnabled());
+        QVERIFY(u.windowUsable());
+        u.f.bus.unplug(loader);
+        QTRY_VERIFY(!u.w->settingPage()->isWatching());
+        QVERIFY(!u.panel()->startButton()->isEnabled());
+        QVERIFY(u.w->deviceSession()->scanTimer()->isActive());
     }
 
     void aLoaderLostMidImageLeavesTheKeyboardUpdatable()
