@@ -552,6 +552,7 @@ int macroFileBenchmarks();
 int timelineBenchmarks();
 int dfuBenchmarks();
 int btBenchmarks();
+int updateBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -572,7 +573,8 @@ int main(int argc, char **argv)
                                                          {"timeline", timelineBenchmarks},
                                                          {"dfurecovery", dfuRecovery},
                                                          {"dfu", dfuBenchmarks},
-                                                         {"bt", btBenchmarks}};
+                                                         {"bt", btBenchmarks},
+                                                         {"update", updateBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
     for (const auto &group : groups) {

@@ -7,7 +7,23 @@
 #include <QFile>
 #include <QMutexLocker>
 
-overallVariate::overallVariate(QObject *parent) : QObject(parent) {}
+overallVariate::overallVariate(QObject *parent) : QObject(parent)
+{
+    m_config.signingKey = QString::fromLatin1(UpdateFormats::kDefaultSigningKey);
+    m_config.timeServers = UpdateFormats::defaultTimeServers();
+}
+
+void overallVariate::setConfig(const UpdateConfig &config)
+{
+    QMutexLocker lock(&m_mutex);
+    m_config = config;
+}
+
+UpdateConfig overallVariate::config() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_config;
+}
 
 void overallVariate::setAboutFile(const QString &path)
 {
@@ -134,6 +150,15 @@ void overallVariate::setBuay(bool busy)
 {
     m_busy = busy;
     Q_EMIT threadBusySignal(busy);
+}
+
+bool overallVariate::tryTakeBusy()
+{
+    bool expected = false;
+    if (!m_busy.compare_exchange_strong(expected, true))
+        return false;
+    Q_EMIT threadBusySignal(true);
+    return true;
 }
 
 void overallVariate::setKBInfo(const QString &productName, const QString &usbAppVersion,

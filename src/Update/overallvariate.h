@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Update/updateformats.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -68,6 +70,14 @@ public:
     void downloadError(const QString &message);
     void setBuay(bool busy);
     bool getBuay() const { return m_busy; }
+    // Sets the busy flag when it is clear, in one step (two jobs never run
+    // at once); true when the caller now owns it.
+    bool tryTakeBusy();
+
+    // Where the update server is and how requests are signed. Until set:
+    // no server, the built-in key and daytime servers.
+    void setConfig(const UpdateConfig &config);
+    UpdateConfig config() const;
 
     // From the device session.
     void setKBInfo(const QString &productName, const QString &usbAppVersion, unsigned int type,
@@ -107,8 +117,9 @@ private:
     std::atomic<bool> m_online{false};
     std::atomic<bool> m_autoUpdate{true};
     std::atomic<int> m_langType{1};
-    mutable QMutex m_mutex; // guards m_kbInfo and m_aboutFile
+    mutable QMutex m_mutex; // guards m_kbInfo, m_aboutFile and m_config
     KBInfo m_kbInfo;
     QString m_aboutFile;
+    UpdateConfig m_config;
     QObject *m_page = nullptr;
 };

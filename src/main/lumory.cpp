@@ -1,6 +1,8 @@
 #include "main/lumory.h"
 
+#include "Update/onlineupdate.h"
 #include "Update/overallvariate.h"
+#include "Update/updateformats.h"
 #include "color/color.h"
 #include "macro/macro.h"
 #include "main/apppaths.h"
@@ -42,6 +44,7 @@ constexpr int kCloseDelayMs = 100;
 constexpr int kDeviceTimerMs = 500;
 // How often a desktop without a tray is asked whether one has appeared.
 constexpr int kTrayWatchMs = 2000;
+std::function<void(overallVariate *)> g_updateStateSetup;
 } // namespace
 
 bool Lumory::trayAvailable()
@@ -54,6 +57,11 @@ bool Lumory::trayAvailable()
 void Lumory::setTrayAvailableOverride(int available)
 {
     g_trayOverride = available;
+}
+
+void Lumory::setUpdateStateSetup(std::function<void(overallVariate *)> setup)
+{
+    g_updateStateSetup = std::move(setup);
 }
 
 Lumory::Lumory(QWidget *parent, const QString &startMode)
@@ -76,12 +84,14 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
 
     // 5. Language and the shared update state.
     // A write killed half-way leaves its temporary file beside the preferences.
-    AtomicFile::removeStaleTemporaries(
-        AppPaths::configDir(), {QStringLiteral("Language.xml"), QStringLiteral("menutree.xml")});
+    AtomicFile::removeStaleTemporaries(AppPaths::configDir(), {QStringLiteral("Language.xml"),
+                                                               QStringLiteral("menutree.xml"),
+                                                               QStringLiteral("AutoUpdate.xml")});
     m_language = new Language(this);
     m_overallVariate = new overallVariate(this);
     connect(m_overallVariate, &overallVariate::emitMainExit, this, &Lumory::exitAppActionSlot);
     connect(m_overallVariate, &overallVariate::emitUpdateSignal, this, &Lumory::updateSlot);
+    initOnlineUpdate();
     qDebug() << "language and update state ready, language" << m_language->getLangType();
 
     // 6. Board catalogue.
@@ -149,6 +159,11 @@ Lumory::~Lumory()
     // The keyboard's threads stop before the windows go.
     delete m_session;
     m_session = nullptr;
+    if (m_overallVariate) {
+        delete m_overallVariate->page();
+        delete m_overallVariate;
+        m_overallVariate = nullptr;
+    }
     // Normally the quit routine has already torn everything down.
     delete m_menuTree;
     m_menuTree = nullptr;
@@ -156,6 +171,31 @@ Lumory::~Lumory()
     m_trayIcon = nullptr;
     delete m_data;
     m_data = nullptr;
+}
+
+void Lumory::initOnlineUpdate()
+{
+    QString problem;
+    m_overallVariate->setConfig(UpdateFormats::readUpdateConfig(
+        AppPaths::configDir() + QStringLiteral("OnlineUpdate.xml"), &problem));
+    if (!problem.isEmpty())
+        qWarning().noquote() << "online update:" << problem;
+    if (g_updateStateSetup)
+        g_updateStateSetup(m_overallVariate);
+    m_overallVariate->setLangType(m_language->getLangType());
+    m_overallVariate->initialization();
+    auto *page = qobject_cast<onlineUpdate *>(m_overallVariate->page());
+    connect(m_language, &Language::LanguageChange, m_overallVariate,
+            [state = m_overallVariate](int langType) { state->setLangType(langType); });
+    if (page)
+        connect(m_language, &Language::LanguageChange, page, &onlineUpdate::SetLanguage);
+    if (!m_overallVariate->config().isConfigured()) {
+        qInfo() << "online update: no update server configured";
+        return;
+    }
+    // The check runs in the background; the page shows itself when it finds something.
+    if (m_overallVariate->getAutoUpdate())
+        m_overallVariate->checkUpdate();
 }
 
 void Lumory::initMenuTree()
@@ -311,12 +351,20 @@ void Lumory::showPage(const QString &pageName)
 
 void Lumory::updateSlot(const QString &what)
 {
+    // A firmware package arrived from the update server: the settings page
+    // runs it as if the user had chosen it there.
     qDebug().noquote() << "update:" << what;
+    if (!m_setting)
+        return;
+    labelPageClickSlot(QStringLiteral("Setting"));
+    m_setting->updateSureSlot(what);
 }
 
 void Lumory::showUpdatePageSlot()
 {
     qDebug() << "check for update";
+    if (m_overallVariate)
+        m_overallVariate->onlineUpdateShow();
 }
 
 void Lumory::layoutVersionMacSlot()
@@ -450,6 +498,10 @@ void Lumory::quitLumory()
     m_minimizeAction = m_restoreAction = m_exitAction = nullptr;
     delete m_language;
     m_language = nullptr;
+    // The page stops the downloader's thread; it goes while the state it
+    // reports to is still whole.
+    if (m_overallVariate)
+        delete m_overallVariate->page();
     delete m_overallVariate;
     m_overallVariate = nullptr;
 }

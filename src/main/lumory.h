@@ -6,6 +6,8 @@
 #include <QSystemTrayIcon>
 #include <QVector>
 
+#include <functional>
+
 class Color;
 class Data;
 class Device;
@@ -73,6 +75,14 @@ public:
     static bool trayAvailable();
     // Tests force the answer: 1 available, 0 not, -1 ask the desktop.
     static void setTrayAvailableOverride(int available);
+
+    // The shared state of the online update (its page hangs off it).
+    overallVariate *updateState() const { return m_overallVariate; }
+    // Runs once the update state has read its configuration, before the
+    // update page is created and the automatic check starts (demo mode
+    // points the state at its own update site here). Set before the window
+    // is built.
+    static void setUpdateStateSetup(std::function<void(overallVariate *)> setup);
 
 public Q_SLOTS:
     void mainShow();
@@ -152,6 +162,8 @@ private:
     // Shows a page and its tab, whatever the page-switch lock says.
     void showPage(const QString &pageName);
     void updateDisconnectedText();
+    // Configuration, update page, language and the automatic check.
+    void initOnlineUpdate();
 
     QString m_startMode;
     bool m_initLock = false;

@@ -5,6 +5,7 @@
 
 #include "demo.h"
 #include "demomenu.h"
+#include "demoonline.h"
 #include "main/apppaths.h"
 
 #include <QDebug>
@@ -33,6 +34,11 @@ int main(int argc, char *argv[])
     // Key functions open web sites, programs and folders through the desktop.
     DesktopHostActions::installDefault();
 
+    // Demo mode's update site: a newer program and firmware, served locally.
+    if (simulated > 0) {
+        Lumory::setUpdateStateSetup(
+            [](overallVariate *state) { sim::startDemoOnlineUpdate(state, AppPaths::appDir()); });
+    }
     Lumory window(nullptr, startMode);
     if (simulated > 0) {
         qInfo() << "Demo mode:" << simulated << "simulated keyboard(s) plugged in";

@@ -1,0 +1,300 @@
+// The update page: its results (and the keyboard going), waiting texts, errors, the
+// automatic-check file, no server, Exit during a time query, and a firmware update found
+// and downloaded from the demo's update site.
+#include "Update/autoupdatefile.h"
+#include "Update/onlineupdate.h"
+#include "Update/overallvariate.h"
+#include "daytimeserver.h"
+#include "demoupdate.h"
+#include "simbus.h"
+#include "testsupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <QtWidgets>
+
+using TestSupport::ScratchAppDir;
+
+namespace {
+// A state with its page, as the main window builds them; automatic checks
+// off unless asked for (-1: as AutoUpdate.xml says).
+struct Page
+{
+    explicit Page(const UpdateConfig &config, int autoCheck = 0)
+    {
+        state.setConfig(config);
+        state.initialization();
+        page = qobject_cast<onlineUpdate *>(state.page());
+        if (autoCheck >= 0)
+            state.setAutoUpdate(autoCheck == 1);
+    }
+    ~Page() { delete page; } // before the state, as the main window does
+    overallVariate state;
+    onlineUpdate *page = nullptr;
+};
+
+// Nothing listens there; no test lets the downloader reach it.
+UpdateConfig serverConfig(const QString &timeServer = QStringLiteral("127.0.0.1:9"))
+{
+    UpdateConfig config;
+    config.baseUrl = QStringLiteral("http://127.0.0.1:9");
+    config.signingKey = QString::fromLatin1(UpdateFormats::kDefaultSigningKey);
+    config.timeServers = QVector<QString>(7, timeServer).toList();
+    return config;
+}
+} // namespace
+
+class TestOnlineUpdate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // firmware: -1 no firmware result yet (the keyboard's check still runs), 0 none, 1 found.
+    void resultMatrix_data()
+    {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<bool>("program");
+        QTest::addColumn<int>("firmware");
+        QTest::newRow("offline, program found") << false << true << -1;
+        QTest::newRow("offline, nothing") << false << false << -1;
+        QTest::newRow("online, program found, firmware pending") << true << true << -1;
+        QTest::newRow("online, both found") << true << true << 1;
+        QTest::newRow("online, program only") << true << true << 0;
+        QTest::newRow("online, firmware only") << true << false << 1;
+        QTest::newRow("online, nothing") << true << false << 0;
+    }
+
+    void resultMatrix()
+    {
+        QFETCH(bool, online);
+        QFETCH(bool, program);
+        QFETCH(int, firmware);
+        ScratchAppDir dir(false);
+        Page p(serverConfig());
+        onlineUpdate *page = p.page;
+        p.state.setOnlinState(online);
+        // What the downloader reports for a program check (chained to the
+        // firmware check with a keyboard online), in its order.
+        page->UpdateTipTimerStart();
+        p.state.setBuay(true);
+        p.state.LumoryUpdate(program);
+        if (firmware >= 0) {
+            p.state.FirmwareUpdate(firmware == 1);
+            p.state.setFirmwareUpdateInfo(QStringLiteral("new firmware"));
+        }
+        QTest::qWait(10);
+
+        // With a keyboard online the page waits for its firmware result.
+        const bool pending = online && firmware < 0;
+        const bool found = program || firmware == 1;
+        QCOMPARE(page->tipTimer()->isActive(), pending);
+        if (!pending)
+            QCOMPARE(page->statusLabel()->text(),
+                     found ? onlineUpdate::foundText(1) : onlineUpdate::latestText(1));
+        QCOMPARE(!page->lumoryRow()->isHidden(), program);
+        QCOMPARE(!page->firmwareRow()->isHidden(), firmware == 1);
+        QCOMPARE(page->checkButton()->isEnabled(), !pending);
+        QCOMPARE(page->isVisible(), found);
+        if (program) // not before the firmware result
+            QCOMPARE(page->lumoryButton()->isEnabled(), !pending);
+        QCOMPARE(page->firmwareButton()->isEnabled(), firmware == 1);
+        if (firmware == 1)
+            QCOMPARE(page->firmwareInfo()->text(), QStringLiteral("new firmware"));
+        const int firmwareY = page->firmwareRow()->y();
+
+        // The keyboard goes: its row with it, and the status when nothing is left.
+        const QString before = page->statusLabel()->text();
+        p.state.setOnlinState(false);
+        QTest::qWait(10);
+        QVERIFY(page->firmwareRow()->isHidden());
+        QCOMPARE(page->statusLabel()->text(), program ? before : QStringLiteral(" "));
+        if (firmware == 1 && !program) {
+            // The firmware row stood where the program row would.
+            page->lumoryRow()->show();
+            page->firmwareRow()->show();
+            QTest::qWait(10); // laid out again
+            QCOMPARE(page->lumoryRow()->y(), firmwareY);
+            QVERIFY(page->firmwareRow()->y() > firmwareY);
+        }
+    }
+
+    void tipTexts_data()
+    {
+        QTest::addColumn<int>("lang");
+        QTest::addColumn<QString>("one"); // one dot (U+00B7) after the text
+        QTest::newRow("English") << 1 << QStringLiteral("Check new version,Please wait\u00b7");
+        QTest::newRow("Chinese") << 0 << QStringLiteral("正在检查新版本，请稍后\u00b7");
+    }
+
+    void tipTexts()
+    {
+        QFETCH(int, lang);
+        QFETCH(QString, one);
+        const QString two = one + QChar(0xb7), three = two + QChar(0xb7);
+        ScratchAppDir dir(false);
+        Page p(serverConfig());
+        onlineUpdate *page = p.page;
+        page->SetLanguage(lang);
+        page->UpdateTipTimerStart();
+        QCOMPARE(page->tipTimer()->interval(), 300);
+        QCOMPARE(page->statusLabel()->text(), one);
+        // The counter starts at 1: the first tick shows two dots, then three, one.
+        QSignalSpy ticks(page->tipTimer(), &QTimer::timeout);
+        QVERIFY(ticks.wait(2000));
+        QCOMPARE(page->statusLabel()->text(), two);
+        page->UpdateTipTimerStop();
+        auto tick = [page] {
+            page->UpdateTipSlot();
+            return page->statusLabel()->text();
+        };
+        QCOMPARE(QStringList({tick(), tick(), tick()}), QStringList({three, one, two}));
+        // A new check starts with one dot; the counter goes on where it was.
+        page->UpdateTipTimerStart();
+        QCOMPARE(page->statusLabel()->text(), one);
+        page->UpdateTipSlot();
+        QCOMPARE(page->statusLabel()->text(), three);
+    }
+
+    void errorDuringDownload()
+    {
+        ScratchAppDir dir(false);
+        Page p(serverConfig());
+        onlineUpdate *page = p.page;
+        // The bars count files once the list is known; the firmware bar stays.
+        p.state.setBuay(true);
+        page->on_pushButton_LumoryUpdate_clicked();
+        p.state.downloadProgress(1); // the URL file
+        p.state.downloadNumber(4);
+        p.state.downloadProgress(1);
+        p.state.downloadProgress(2);
+        QTest::qWait(10);
+        QCOMPARE(page->lumoryBar()->maximum(), 4);
+        QCOMPARE(page->lumoryBar()->value(), 2);
+        QVERIFY(page->firmwareBar()->isHidden() && !page->checkButton()->isEnabled());
+        page->UpdateTipTimerStart();
+        p.state.downloadError(QStringLiteral("Connection refused"));
+        QTest::qWait(10);
+        QCOMPARE(page->statusLabel()->text(), onlineUpdate::failedText(1));
+        QVERIFY(!page->tipTimer()->isActive() && page->checkButton()->isEnabled());
+        QVERIFY(page->lumoryBar()->isHidden() && page->firmwareBar()->isHidden());
+    }
+
+    // Written with a check box state (0 off, 2 on) and read back; a file that
+    // cannot be read leaves the default (on).
+    void autoUpdateFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");    // empty: written; "-": no file
+        QTest::newRow("written 0") << QByteArray(); // the tag names the state written
+        QTest::newRow("written 2") << QByteArray();
+        QTest::newRow("not XML") << QByteArray("Auto=0");
+        QTest::newRow("no Auto") << QByteArray("<COMMAND><Update><AutoUpdate/></Update></COMMAND>");
+        QTest::newRow("missing") << QByteArray("-");
+    }
+
+    void autoUpdateFile()
+    {
+        QFETCH(QByteArray, content);
+        const bool written = content.isEmpty();
+        const int state = QByteArray(QTest::currentDataTag()).endsWith('2') ? 2 : 0;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("config/AutoUpdate.xml"));
+        if (written) {
+            QVERIFY(AutoUpdateFile::write(path, state));
+            QCOMPARE(
+                QString::fromUtf8(TestSupport::readFile(path)),
+                QStringLiteral("<?xml version='1.0' encoding='UTF-8'?>\n<COMMAND>\n    <Update>\n"
+                               "        <AutoUpdate Auto=\"%1\"/>\n    </Update>\n</COMMAND>\n")
+                    .arg(state));
+        } else if (content != "-") {
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")));
+            QVERIFY(TestSupport::writeFile(path, content));
+        }
+        bool on = true;
+        QCOMPARE(AutoUpdateFile::read(path, &on), written);
+        QCOMPARE(on, !written || state != 0);
+    }
+
+    void autoCheckBox()
+    {
+        ScratchAppDir dir(false);
+        const QString path = AutoUpdateFile::defaultPath();
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")));
+        QVERIFY(TestSupport::writeFile(path, "garbage"));
+        {
+            Page p(serverConfig(), -1);
+            QVERIFY(p.page->autoCheckBox()->isChecked()); // unreadable: on
+            p.page->autoCheckBox()->setChecked(false);
+            QVERIFY(!p.state.getAutoUpdate());
+        }
+        QCOMPARE(TestSupport::readFile(path + QStringLiteral(".broken")), QByteArray("garbage"));
+        Page p(serverConfig(), -1);
+        QVERIFY(!p.page->autoCheckBox()->isChecked() && !p.state.getAutoUpdate());
+    }
+
+    void unconfigured()
+    {
+        ScratchAppDir dir(false);
+        Page p(UpdateConfig{}, 1);
+        QSignalSpy requests(&p.state, &overallVariate::checkUpdateDownloadSignal);
+        QSignalSpy firmwareRequests(&p.state, &overallVariate::checkFirmwareUpdateSignal);
+        p.state.checkUpdate(); // as at start-up, and a keyboard loaded, and a click
+        p.state.setOnlinState(true);
+        p.page->on_pushButton_checkUpdate_clicked();
+        QTest::qWait(100);
+        QCOMPARE(requests.count() + firmwareRequests.count(), 0);
+        QCOMPARE(p.page->statusLabel()->text(), QStringLiteral("No update server is configured."));
+        QVERIFY(!p.page->checkButton()->isEnabled() && !p.page->isVisible());
+        p.page->SetLanguage(0);
+        QCOMPARE(p.page->statusLabel()->text(), QStringLiteral("未配置更新服务器。"));
+    }
+
+    void exitDuringTimeQuery()
+    {
+        ScratchAppDir dir(false);
+        sim::DaytimeServer silent;
+        silent.setMode(sim::DaytimeServer::Silent);
+        QVERIFY(silent.listen(0));
+        UpdateConfig config = serverConfig(silent.address());
+        config.connectTimeoutMs = config.readTimeoutMs = 600000;
+        auto *p = new Page(config);
+        QSignalSpy accepted(&silent, &sim::DaytimeServer::connectionAccepted);
+        p->state.checkUpdate();
+        QVERIFY(accepted.wait(10000));
+        // The downloader waits for the time; the page (and its thread) goes.
+        QVERIFY(p->page->tipTimer()->isActive() && p->page->workerThread()->isRunning());
+        delete p;
+    }
+
+    void firmwareFromDemoSite()
+    {
+        ScratchAppDir dir(false);
+        QVERIFY(TestSupport::copyTree(TestSupport::sourceDataDir() + QStringLiteral("/firmware"),
+                                      dir.path() + QStringLiteral("/firmware")));
+        sim::DemoUpdateSite site;
+        UpdateConfig config = serverConfig();
+        QVERIFY(site.start(dir.path(), QStringLiteral("1.0.0"), config.signingKey));
+        config.baseUrl = site.baseUrl();
+        config.timeServers = site.timeServers();
+        Page p(config);
+        QStringList packages; // emitted on the downloader's thread
+        connect(&p.state, &overallVariate::emitUpdateSignal, this,
+                [&packages](const QString &dir) { packages << dir; });
+        p.state.setKBInfo(QString::fromLatin1(sim::kDualModeProductName), QStringLiteral("1.0.5"),
+                          0, QString(), QString(), QString());
+        p.state.setOnlinState(true);
+        p.page->checkFirmwareUpdateSlot();
+        QTRY_COMPARE_WITH_TIMEOUT(p.page->statusLabel()->text(), onlineUpdate::foundText(1), 20000);
+        QTRY_VERIFY(!p.state.getBuay());
+        QVERIFY(!p.page->firmwareRow()->isHidden() && p.page->isVisible());
+        QVERIFY(p.page->firmwareInfo()->text().contains(QStringLiteral("1.0.6")));
+        QTest::mouseClick(p.page->firmwareButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(packages.size(), 1, 20000);
+        const QDir package(packages.first());
+        QVERIFY(package.exists(QStringLiteral("hx_usb_app_V1.06.bin")));
+        QTRY_VERIFY(!p.page->isVisible()); // the page closed, the bar full
+        QCOMPARE(p.page->firmwareBar()->value(), p.page->firmwareBar()->maximum());
+    }
+};
+
+QTEST_MAIN(TestOnlineUpdate)
+#include "tst_onlineupdate.moc"
