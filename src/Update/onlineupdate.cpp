@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -593,4 +594,13 @@ void onlineUpdate::on_checkBox_AutoCheckUpdate_stateChanged(int state)
         qWarning().noquote() << "AutoUpdate.xml could not be written:" << error;
     if (m_state)
         m_state->setAutoUpdate(state != 0);
+}
+
+void onlineUpdate::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

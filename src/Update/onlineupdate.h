@@ -80,6 +80,10 @@ protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
+protected:
+    // Escape closes the page, as in every dialog.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     enum class Status
     {

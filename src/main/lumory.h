@@ -167,6 +167,8 @@ private:
 
     QString m_startMode;
     bool m_initLock = false;
+    // The next keyboard to load comes back from a firmware update.
+    bool m_showSettingAfterLoad = false;
     bool m_quitting = false;
     int m_quitCountdown = 1;
 

@@ -154,6 +154,7 @@ void Lumory::connectFirmwarePanel()
     connect(m_firmwareFlow, &FirmwareFlow::refused, m_setting, &Setting::cancelSlot,
             Qt::UniqueConnection);
     connect(m_firmwareFlow, &FirmwareFlow::finished, m_setting, [this](bool ok) {
+        m_showSettingAfterLoad = ok;
         if (ok)
             m_setting->updateFinished();
         else
@@ -350,7 +351,10 @@ void Lumory::releaseSelections()
 void Lumory::onLoadFinished()
 {
     m_initLock = true;
-    labelPageClickSlot(QStringLiteral("staticLayout"));
+    // After a firmware update the user sees the keyboard's new version.
+    labelPageClickSlot(m_showSettingAfterLoad ? QStringLiteral("Setting")
+                                              : QStringLiteral("staticLayout"));
+    m_showSettingAfterLoad = false;
     setTabsEnabled(true);
 }
 

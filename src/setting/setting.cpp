@@ -52,6 +52,7 @@ const char kPageStyle[] =
     "QPushButton:disabled, QLineEdit:disabled { color: #5c6370; border-color: #2c313a; }"
     "QPushButton#factoryReset:hover { border-color: #e06c75; color: #e06c75; }"
     "QCheckBox { color: #c9ced8; font-size: 10pt; }"
+    "QCheckBox:disabled { color: #5c6370; }"
     "QSlider::groove:horizontal { height: 6px; background: #3a3f4b; border-radius: 3px; }"
     "QSlider::sub-page:horizontal { background: #46e6b7; border-radius: 3px; }"
     "QSlider::sub-page:horizontal:disabled { background: #4b5160; }"

@@ -87,9 +87,12 @@ private Q_SLOTS:
         QCOMPARE(progress.last().first().toInt(), 100);
         for (int i = 1; i < progress.size(); ++i)
             QVERIFY(progress.at(i).first().toInt() >= progress.at(i - 1).first().toInt());
-        // The scan finds the keyboard again, running the new firmware.
+        // The scan finds the keyboard again, running the new firmware, and
+        // the settings page shows it.
         QVERIFY(u.f.waitLoaded());
         QTRY_COMPARE(u.w->deviceSession()->device()->fwVersion(), uint16_t(107));
+        QTRY_COMPARE(u.w->currentPageName(), QStringLiteral("Setting"));
+        QCOMPARE(u.w->settingPage()->firmwareText(), Setting::versionText(107));
         QVERIFY(u.windowUsable());
         QCOMPARE(u.f.dialogs.messages.size(), boxes + 1);
     }
@@ -158,8 +161,8 @@ private Q_SLOTS:
         {
             const char *name;
             int packet;
-        } usb[] = {{"sync", 0},         {"erase", 1},         {"first data", 2},
-                   {"middle data", 27}, {"last data", 54}};
+        } usb[] = {
+            {"sync", 0}, {"erase", 1}, {"first data", 2}, {"middle data", 27}, {"last data", 54}};
         for (const auto &phase : usb) {
             QTest::addRow("loader silent at %s", phase.name)
                 << false << int(sim::LoaderFaultKind::Silence) << phase.packet << -1;
