@@ -74,11 +74,9 @@ QString label(const KeyDesc &k)
 
 const KeyDesc *findStatic(const QVector<KeyDesc> &statics, const kc_t &r)
 {
-    for (const KeyDesc &k : statics) {
-        if (k.matches(r))
-            return &k;
-    }
-    return nullptr;
+    const auto it = std::find_if(statics.begin(), statics.end(),
+                                 [&](const KeyDesc &k) { return k.matches(r); });
+    return it == statics.end() ? nullptr : &*it;
 }
 
 } // namespace
@@ -101,12 +99,10 @@ private slots:
                        ? geometry(keys)
                        : QStringLiteral("failed");
         };
-        // Properties apply to the next key only; x adds to the cursor; rows restart at x = 0.
-        QCOMPARE(parsed(R"([[{"w":2},"A","B"],[{"x":0.5,"h":2},"C",{"x":1},"D"],["E"]])"),
-                 "A 0,0 2x1 | B 2,0 1x1 | C 0.5,1 1x2 | D 2.5,1 1x1 | E 0,2 1x1");
-        // y stays added for the later rows.
-        QCOMPARE(parsed(R"([["A"],[{"y":0.5},"B","C"],["D"],[{"y":0.25},"E"]])"),
-                 "A 0,0 1x1 | B 0,1.5 1x1 | C 1,1.5 1x1 | D 0,2.5 1x1 | E 0,3.75 1x1");
+        // Properties apply to the next key only; x adds to the cursor; rows
+        // restart at x = 0; y stays added for the later rows.
+        QCOMPARE(parsed(R"([[{"w":2},"A","B"],[{"x":0.5,"h":2,"y":0.5},"C",{"x":1},"D"],["E"]])"),
+                 "A 0,0 2x1 | B 2,0 1x1 | C 0.5,1.5 1x2 | D 2.5,1.5 1x1 | E 0,2.5 1x1");
         // A leading metadata object takes a row; other items and members are ignored.
         QCOMPARE(parsed(R"([{"name":"board"}, ["A", 7, null, true, ["nested"],
                  {"r":15,"c":"red"}, "B"], "not a row", ["C"]])"),

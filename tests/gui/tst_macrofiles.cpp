@@ -12,7 +12,6 @@
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QToolButton>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 using sim::Personality;
@@ -27,14 +26,6 @@ QByteArray frame(uint16_t ts, uint8_t modifiers, uint8_t key)
 {
     const char f[10] = {char(ts & 0xFF), char(ts >> 8), char(modifiers), 0, char(key)};
     return QByteArray(f, 10);
-}
-
-QByteArray head(int id, const QByteArray &name)
-{
-    QByteArray h(24, '\0');
-    h[0] = char((id & 0x3F) | 0x40); // used, no frames
-    h.replace(8, qMin(16, name.size()), name.left(16));
-    return h;
 }
 
 // "status code delay" per event, code in hexadecimal.
@@ -53,14 +44,10 @@ QStringList fileEvents(const QString &path)
                                                               : QStringList{"unreadable"};
 }
 
-QString itemId(const QString &path)
+// The id a saved file carries.
+bool hasId(const QString &path, const char *id)
 {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    QXmlStreamReader xml(&file);
-    while (xml.readNextStartElement() && xml.name() != QLatin1String("ITEM")) {
-    }
-    return xml.attributes().value(QStringLiteral("id")).toString();
+    return TestSupport::readFile(path).contains(QByteArray("<ITEM id=\"") + id + '"');
 }
 
 QStringList filesUnder(const QString &dir)
@@ -79,10 +66,13 @@ struct Page
     sim::SimKeyboard *kb = nullptr;
     Lumory *w = nullptr;
 
-    explicit Page(const Typing &prepare)
+    // Macros by slot, each holding `frames`.
+    explicit Page(std::initializer_list<std::pair<int, const char *>> macros,
+                  const QByteArray &frames = {})
     {
         kb = f.bus.plug(Personality::DualMode);
-        prepare(kb);
+        for (const auto &[slot, name] : macros)
+            kb->setMacro(slot, name, frames);
         w = f.start();
     }
     bool open()
@@ -121,11 +111,7 @@ struct Page
     }
 };
 
-const Typing oneMacro = [](sim::SimKeyboard *kb) { kb->setMacro(0, "Rec", QByteArray()); };
-const Typing twoMacros = [](sim::SimKeyboard *kb) {
-    kb->setMacro(1, "Keep", QByteArray());
-    kb->setMacro(3, "Hi", QByteArray());
-};
+const auto twoMacros = {std::make_pair(1, "Keep"), std::make_pair(3, "Hi")};
 } // namespace
 
 class TestMacroFiles : public QObject
@@ -135,27 +121,35 @@ class TestMacroFiles : public QObject
 private Q_SLOTS:
     void theFileFollowsTheMacro()
     {
-        Page p(twoMacros);
+        Page p({{1, "Keep"}, {2, "../x"}, {3, "Hi"}}); // no file name in "../x": saved by its slot
         QVERIFY(p.open());
-        p.fill(1, {0x2C, 0x04}, 40);
-        p.item(1)->setUnsaved(true);
-        p.download(1);
-        QCOMPARE(fileEvents(p.file("Hi.xml")), p.events(1));
-        QCOMPARE(itemId(p.file("Hi.xml")), QStringLiteral("3"));
-        QVERIFY(!p.item(1)->isUnsaved());
+        QStringList files = filesUnder(p.f.appDir.path());
+        p.fill(2, {0x2C, 0x04}, 40);
+        p.item(2)->setUnsaved(true);
+        p.download(2);
+        QCOMPARE(fileEvents(p.file("Hi.xml")), p.events(2));
+        QVERIFY(hasId(p.file("Hi.xml"), "3"));
+        QVERIFY(!p.item(2)->isUnsaved());
 
-        p.page()->setItemSelect(p.item(1));
+        p.page()->setItemSelect(p.item(2));
         p.page()->alterButtonSlot();
         p.page()->renameField()->setText(QStringLiteral("Intro"));
         p.page()->alterEditFinishedSlot();
         QVERIFY(!QFile::exists(p.file("Hi.xml")));
-        QCOMPARE(fileEvents(p.file("Intro.xml")), p.events(1));
+        QCOMPARE(fileEvents(p.file("Intro.xml")), p.events(2));
 
         p.fill(0, {0x05}, 30);
         p.download(0);
-        p.page()->setItemSelect(p.item(1));
+        p.fill(1, {0x06}, 30);
+        p.download(1);
+        QCOMPARE(fileEvents(p.file("Macro2.xml")), p.events(1));
+        // The keyboard's name stays.
+        QVERIFY(p.kb->macroHead(2).mid(8).startsWith(QByteArray("../x\0", 5)));
+        p.page()->setItemSelect(p.item(2));
         p.page()->deleteItemSlot();
-        QCOMPARE(filesUnder(p.page()->folder()), QStringList{p.file("Keep.xml")});
+        files << p.file("Keep.xml") << p.file("Macro2.xml");
+        files.sort();
+        QCOMPARE(filesUnder(p.f.appDir.path()), files);
 
         const QString keep = p.file("Keep.xml");
         const QStringList kept = p.events(0);
@@ -164,48 +158,32 @@ private Q_SLOTS:
         QCOMPARE(fileEvents(keep), kept);
     }
 
-    void savesStayInTheFolder_data()
+    // A file stands where the macro folder goes: the failed save is shown and
+    // the macro stays unsaved.
+    void aFailedSaveIsShown()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<bool>("blocked"); // a file stands where the macro folder goes
-        QTest::newRow("parent") << QByteArray("../x") << false;
-        QTest::newRow("sub-folder") << QByteArray("a/b") << false;
-        QTest::newRow("absolute") << QByteArray("/x") << false;
-        QTest::newRow("folder is a file") << QByteArray("Hi") << true;
-    }
-    void savesStayInTheFolder()
-    {
-        QFETCH(QByteArray, name);
-        QFETCH(bool, blocked);
-        Page p([&](sim::SimKeyboard *kb) { kb->setMacroHead(2, head(2, name)); });
+        Page p(twoMacros);
         QVERIFY(p.open());
-        QCOMPARE(p.item(0)->name(), QString::fromLatin1(name));
-        if (blocked)
-            QVERIFY(TestSupport::writeFile(p.page()->folder().chopped(1), "not a folder"));
-        QStringList files = filesUnder(p.f.appDir.path());
-        p.fill(0, {0x04}, 20);
-        p.item(0)->setUnsaved(true);
-        p.download(0);
-        const QString saved = p.file(blocked ? "Hi.xml" : "Macro2.xml");
-        if (!blocked)
-            files << saved;
-        files.sort();
+        const QString blocker = p.page()->folder().chopped(1);
+        QVERIFY(TestSupport::writeFile(blocker, "not a folder"));
+        const QStringList files = filesUnder(p.f.appDir.path());
+        p.fill(1, {0x04}, 20);
+        p.item(1)->setUnsaved(true);
+        p.download(1);
         QCOMPARE(filesUnder(p.f.appDir.path()), files);
-        QCOMPARE(fileEvents(saved), blocked ? QStringList{"unreadable"} : p.events(0));
-        QCOMPARE(p.item(0)->isUnsaved(), blocked);
-        QCOMPARE(p.f.dialogs.messages.size(), int(blocked));       // a failed save is shown
-        QCOMPARE(p.kb->macroHead(2).mid(8), head(2, name).mid(8)); // the keyboard's name stays
+        QCOMPARE(TestSupport::readFile(blocker), QByteArray("not a folder"));
+        QVERIFY(p.item(1)->isUnsaved());
+        QCOMPARE(p.f.dialogs.messages.size(), 1);
     }
 
-    void exportWritesIdMinusOne_data()
+    void exportThenImport_data()
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written");
         QTest::newRow("no suffix") << QString("out") << QString("out.xml");
-        QTest::newRow(".xml") << QString("out.xml") << QString("out.xml");
         QTest::newRow("other suffix") << QString("out.mac") << QString("out.mac");
     }
-    void exportWritesIdMinusOne()
+    void exportThenImport()
     {
         QFETCH(QString, typed);
         QFETCH(QString, written);
@@ -213,132 +191,106 @@ private Q_SLOTS:
         QVERIFY(p.open());
         p.fill(1, {0x2C}, 50);
         const QString home = p.f.home.path() + "/";
-        p.f.dialogs.fileAnswers << home + typed;
+        p.f.dialogs.fileAnswers << home + typed << home + written;
         p.page()->setItemSelect(p.item(1));
         p.page()->exportActionSlot();
-        QCOMPARE(p.f.dialogs.files.size(), 1);
         QCOMPARE(p.f.dialogs.files.at(0).directory, home + "Hi.xml");
         QVERIFY(p.f.dialogs.files.at(0).mode == Dialogs::FileMode::Save);
-        QCOMPARE(fileEvents(home + written), p.events(1));
-        QCOMPARE(itemId(home + written), QStringLiteral("-1"));
-        QCOMPARE(p.item(1)->id(), 3);
+        QVERIFY(hasId(home + written, "-1"));
         QCOMPARE(filesUnder(home), QStringList{home + written});
+
+        // Imported: the first free slot and its default name, whatever the file's id.
+        p.page()->importActionSlot();
+        QTRY_VERIFY(!p.page()->isDrawing());
+        QCOMPARE(p.page()->names(), (QStringList{"Keep", "Hi", "Macro0"}));
+        QCOMPARE(p.item(2)->id(), 0);
+        QCOMPARE(p.events(2), p.events(1));
+        QCOMPARE(p.kb->macroFrames(0).size(), 10 * p.item(2)->timeline()->framesNeeded());
+        QCOMPARE(fileEvents(p.file("Macro0.xml")), p.events(1));
+        QVERIFY(!p.item(2)->isUnsaved() && p.f.dialogs.messages.isEmpty());
     }
 
-    void import_data()
+    void importRefuses_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("taken");
         QByteArray keys; // 513 frames of A
         for (int i = 0; i < 513; ++i)
             keys += QByteArray("<KEY") + QByteArray::number(i) + " status=\"" +
                     QByteArray::number(1 - i % 2) + "\" code=\"4\" type=\"1\" delay=\"10\"/>";
-        QTest::newRow("two keys, id 7")
-            << QByteArray("<MACRO><ITEM id=\"7\"><KEY0 status=\"1\" code=\"4\" type=\"1\" "
-                          "delay=\"40\"/><KEY1 code=\"4\" type=\"1\" delay=\"60\"/><KEY2 "
-                          "status=\"1\" code=\"2c\" type=\"1\"/><KEY3 code=\"2c\" type=\"1\" "
-                          "delay=\"30\"/></ITEM></MACRO>")
-            << true;
-        QTest::newRow("unparsable") << QByteArray("<MACRO><ITEM id=\"0\"><KEY0") << false;
-        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("unparsable") << QByteArray("<MACRO><ITEM id=\"0\"><KEY0");
         QTest::newRow("no usable events")
             << QByteArray("<MACRO><ITEM><KEY0 status=\"7\" code=\"4\" type=\"1\"/>"
-                          "<KEY1 status=\"1\" code=\"10000\" type=\"1\"/></ITEM></MACRO>")
-            << false;
-        QTest::newRow("513 frames") << "<MACRO><ITEM>" + keys + "</ITEM></MACRO>" << false;
+                          "<KEY1 status=\"1\" code=\"10000\" type=\"1\"/></ITEM></MACRO>");
+        QTest::newRow("513 frames") << "<MACRO><ITEM>" + keys + "</ITEM></MACRO>";
     }
-    void import()
+    void importRefuses()
     {
         QFETCH(QByteArray, content);
-        QFETCH(bool, taken);
         Page p(twoMacros);
         QVERIFY(p.open());
         const QString path = p.f.home.path() + "/in.xml";
         QVERIFY(TestSupport::writeFile(path, content));
         p.f.dialogs.fileAnswers << path;
         p.page()->importActionSlot();
-        QTRY_VERIFY(!p.page()->isDrawing());
-        QCOMPARE(p.f.dialogs.messages.size(), taken ? 0 : 1);
-        if (!taken) {
-            QCOMPARE(p.page()->items().size(), 2);
-            QVERIFY(p.kb->receivedFrames().isEmpty());
-            QVERIFY(!QDir(p.page()->folder()).exists());
-            return;
-        }
-        // The first free slot and its default name, whatever the file's id.
-        QCOMPARE(p.page()->names(), (QStringList{"Keep", "Hi", "Macro0"}));
-        QCOMPARE(p.item(2)->id(), 0);
-        QCOMPARE(p.events(2), fileEvents(path));
-        QCOMPARE(p.kb->macroFrames(0).size(), 10 * p.item(2)->timeline()->framesNeeded());
-        QCOMPARE(fileEvents(p.file("Macro0.xml")), fileEvents(path));
-        QVERIFY(!p.item(2)->isUnsaved());
-    }
-
-    void theQuestionBeforeRecording_data()
-    {
-        QTest::addColumn<bool>("stored"); // frames wait on the keyboard, none drawn
-        QTest::addColumn<int>("answer");
-        QTest::newRow("events, No") << false << int(QMessageBox::No);
-        QTest::newRow("stored, No") << true << int(QMessageBox::No);
-        QTest::newRow("events, Yes") << false << int(QMessageBox::Yes);
-    }
-    void theQuestionBeforeRecording()
-    {
-        QFETCH(bool, stored);
-        QFETCH(int, answer);
-        Page p([&](sim::SimKeyboard *kb) {
-            kb->setMacro(0, "Rec", stored ? frame(10, 0, 0x04) : QByteArray());
-        });
-        QVERIFY(p.open());
-        if (!stored)
-            p.fill(0, {0x04}, 20);
-        const QStringList before = p.events(0);
-        p.f.dialogs.answers << answer;
-        p.page()->recordButton()->click();
         QCOMPARE(p.f.dialogs.messages.size(), 1);
-        QCOMPARE(p.f.dialogs.messages.at(0).title, QStringLiteral("About recording message boxes"));
-        const bool yes = answer == QMessageBox::Yes;
-        QCOMPARE(p.page()->recordButton()->isChecked(), yes);
-        QCOMPARE(p.page()->isRecording(), yes);
-        QCOMPARE(p.recordSwitches(), yes ? QByteArray(1, 1) : QByteArray());
-        QCOMPARE(p.events(0), yes ? QStringList() : before);
-        QCOMPARE(p.item(0)->loadButton()->isVisibleTo(p.item(0)), stored && !yes);
+        QCOMPARE(p.page()->items().size(), 2);
+        QVERIFY(p.kb->receivedFrames().isEmpty());
+        QVERIFY(!QDir(p.page()->folder()).exists());
     }
 
     void recording_data()
     {
-        QTest::addColumn<Typing>("typing");
+        QTest::addColumn<QString>("before"); // drawn events, or frames stored on the keyboard
+        QTest::addColumn<int>("answer");     // to the question asked when there is something
+        QTest::addColumn<Typing>("typing");  // none: no recording
         QTest::addColumn<QStringList>("live");
         QTest::addColumn<QStringList>("kept");
-        const QStringList four{"1 e1 100", "1 4 100", "0 4 100", "0 e1 100"};
-        QTest::newRow("four reports") << Typing([](sim::SimKeyboard *kb) {
-            kb->simulateKey(0xE1, true, 100);
-            kb->simulateKey(0x04, true, 100);
-            kb->simulateKey(0x04, false, 100);
-            kb->simulateKey(0xE1, false, 100);
-        }) << four << four;
-        const QStringList one{"1 e1 100", "1 4 0", "0 e1 50", "0 4 0"};
-        QTest::newRow("one report") << Typing([](sim::SimKeyboard *kb) {
+        const Typing oneReport = [](sim::SimKeyboard *kb) {
             kb->simulateReport(100, 0x02, QByteArray(1, 0x04));
             kb->simulateReport(50, 0, QByteArray());
-        }) << one << one;
-        QTest::newRow("held at the stop") << Typing([](sim::SimKeyboard *kb) {
+        };
+        const QStringList one{"1 e1 100", "1 4 0", "0 e1 50", "0 4 0"};
+        QTest::newRow("one report") << QString() << 0 << oneReport << one << one;
+        QTest::newRow("held at the stop") << QString() << 0 << Typing([](sim::SimKeyboard *kb) {
             kb->simulateKey(0xE1, true, 100);
             kb->simulateKey(0x04, true, 100);
             kb->simulateKey(0x04, false, 100);
-        }) << QStringList(four.mid(0, 3)) << QStringList{"1 4 200", "0 4 100"}; // A keeps its time
+        }) << QStringList{"1 e1 100", "1 4 100", "0 4 100"}
+                                          << QStringList{"1 4 200", "0 4 100"}; // A keeps its time
+        QTest::newRow("drawn and stored, Yes")
+            << "drawn stored" << int(QMessageBox::Yes) << oneReport << one << one;
+        for (const char *before : {"drawn", "stored"})
+            QTest::addRow("%s, No", before)
+                << before << int(QMessageBox::No) << Typing() << QStringList() << QStringList();
     }
     void recording()
     {
+        QFETCH(QString, before);
+        QFETCH(int, answer);
         QFETCH(Typing, typing);
         QFETCH(QStringList, live);
         QFETCH(QStringList, kept);
-        Page p(oneMacro);
+        const bool stored = before.contains("stored");
+        Page p({{0, "Rec"}}, stored ? frame(10, 0, 0x04) : QByteArray());
         QVERIFY(p.open());
+        if (before.contains("drawn"))
+            p.fill(0, {0x04}, 20);
+        const QStringList drawn = p.events(0);
+        p.f.dialogs.answers << answer;
         p.page()->recordButton()->click();
-        QVERIFY(p.f.dialogs.messages.isEmpty()); // nothing to lose: no question
-        QVERIFY(p.page()->isRecording() && p.kb->isRecordingMacro());
-        QVERIFY(!p.w->tabLabels().first()->isEnabled());
+        QCOMPARE(p.f.dialogs.messages.size(), int(!before.isEmpty()));
+        if (!before.isEmpty())
+            QCOMPARE(p.f.dialogs.messages.at(0).title, "About recording message boxes");
+        const bool on = bool(typing);
+        QCOMPARE(p.page()->recordButton()->isChecked(), on);
+        QCOMPARE(p.page()->isRecording(), on);
+        QCOMPARE(p.recordSwitches(), on ? QByteArray(1, 1) : QByteArray());
+        QCOMPARE(p.item(0)->loadButton()->isVisibleTo(p.item(0)), stored && !on);
+        QCOMPARE(p.w->tabLabels().first()->isEnabled(), !on);
+        if (!on) {
+            QCOMPARE(p.events(0), drawn);
+            return;
+        }
         typing(p.kb);
         QTRY_COMPARE(p.events(0), live);
         p.page()->recordButton()->click();
@@ -350,7 +302,7 @@ private Q_SLOTS:
 
     void framesOutsideARecordingAndAnUnplug()
     {
-        Page p(oneMacro);
+        Page p({{0, "Rec"}});
         QVERIFY(p.open());
         p.item(0)->setSelected(false); // REC without a macro stays off
         p.page()->recordButton()->setChecked(true);
