@@ -16,8 +16,10 @@ QString defaultPath()
     return AppPaths::configDir() + QStringLiteral("AutoUpdate.xml");
 }
 
-bool read(const QString &path, bool *on)
+bool read(const QString &requested, bool *on)
 {
+    // The user's copy of a shipped preference takes precedence.
+    const QString path = AppPaths::readablePath(requested);
     QFile file(path);
     QDomDocument doc;
     if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file)) {
@@ -39,8 +41,9 @@ bool read(const QString &path, bool *on)
     return true;
 }
 
-bool write(const QString &path, int checkState, QString *error)
+bool write(const QString &requested, int checkState, QString *error)
 {
+    const QString path = AppPaths::writablePath(requested);
     QDomDocument doc;
     doc.appendChild(doc.createProcessingInstruction(
         QStringLiteral("xml"), QStringLiteral("version='1.0' encoding='UTF-8'")));

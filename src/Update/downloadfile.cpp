@@ -2,6 +2,7 @@
 
 #include "Update/overallvariate.h"
 #include "Update/updatefiles.h"
+#include "main/apppaths.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -784,6 +785,12 @@ void DownloadFile::firmwareFilesIn()
 void DownloadFile::lumoryFilesIn()
 {
     QString error;
+    // The downloads of a read-only installed copy lie outside its folder:
+    // the installer would put the new program in the wrong place.
+    if (!AppPaths::isAppDirWritable()) {
+        failJob(QStringLiteral("The program folder is not writable"));
+        return;
+    }
     if (!UpdateUpgrradeProgram(&error) || !StartUpgradeProgram(&error)) {
         failJob(error);
         return;

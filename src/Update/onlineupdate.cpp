@@ -4,10 +4,12 @@
 #include "Update/downloadfile.h"
 #include "Update/overallvariate.h"
 #include "main/apppaths.h"
+#include "widget/dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDebug>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -135,7 +137,7 @@ onlineUpdate::onlineUpdate(overallVariate *state, QWidget *parent)
 
     // The downloader lives on the worker thread and is reached only through
     // queued signals of the state.
-    m_downloader = new DownloadFile(state, AppPaths::appDir());
+    m_downloader = new DownloadFile(state, AppPaths::downloadDir());
     m_downloader->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_downloader.data(), &QObject::deleteLater);
     DownloadFile *downloader = m_downloader.data();
@@ -569,6 +571,22 @@ void onlineUpdate::on_pushButton_LumoryUpdate_clicked()
 {
     if (!m_state)
         return;
+    // An installed copy is replaced by the system's package tools, not by a
+    // user who cannot write its folder; the firmware download still works.
+    if (!AppPaths::isAppDirWritable()) {
+        const bool chinese = zh(m_langType);
+        const QString folder = QDir::toNativeSeparators(AppPaths::appDir());
+        Dialogs::warning(
+            this, chinese ? QStringLiteral("在线升级") : QStringLiteral("Online Upgrade"),
+            chinese
+                ? QStringLiteral(
+                      "程序文件夹 %1 不可写，无法在此更新 Lumory。请用安装它的方式更新。")
+                      .arg(folder)
+                : QStringLiteral("The program folder %1 is not writable, so Lumory cannot update "
+                                 "itself here. Update it the way it was installed.")
+                      .arg(folder));
+        return;
+    }
     m_lumoryBar->setValue(0);
     m_lumoryBar->show();
     m_lumoryButton->setEnabled(false);

@@ -1,5 +1,6 @@
 #include "color/customcolors.h"
 
+#include "main/apppaths.h"
 #include "widget/atomicfile.h"
 #include "widget/fileproblems.h"
 
@@ -84,8 +85,10 @@ bool parseColorName(const QString &name, QRgb *color)
     }
 }
 
-bool analyJson(const QString &path, QVector<QRgb> *colors)
+bool analyJson(const QString &requested, QVector<QRgb> *colors)
 {
+    // The user's copy of a shipped preference takes precedence.
+    const QString path = AppPaths::readablePath(requested);
     while (colors->size() < kCount)
         colors->append(kInitial);
     QFile file(path);
@@ -145,8 +148,9 @@ QByteArray formatJson(const QVector<QRgb> &colors)
     return text;
 }
 
-bool writeJson(const QString &path, const QVector<QRgb> &colors)
+bool writeJson(const QString &requested, const QVector<QRgb> &colors)
 {
+    const QString path = AppPaths::writablePath(requested);
     const QString folder = QFileInfo(path).absolutePath();
     QString reason;
     if (!QDir().mkpath(folder)) {

@@ -355,7 +355,7 @@ void DeviceSession::finishLoadDeviceSlot()
     m_board = Data::findBoard(*m_boards, block);
     if (m_board)
         m_deviceDir =
-            DeviceFiles::createCurDeviceFile(AppPaths::appDir(), m_device->deviceIdBytes());
+            DeviceFiles::createCurDeviceFile(AppPaths::dataDir(), m_device->deviceIdBytes());
     else
         qDebug().noquote() << "no board in the catalogue for" << productName();
     m_loaded = true;

@@ -44,7 +44,7 @@ void closeLogFile()
 
 LogHandlerPrivate::LogHandlerPrivate(QObject *parent) : QObject(parent)
 {
-    logDir.setPath(AppPaths::appDir() + QStringLiteral("/log"));
+    logDir.setPath(AppPaths::logDir());
 
     // The file for today, if it already exists, was created today: starting
     // twice on one day appends to the same file.
@@ -80,7 +80,7 @@ LogHandlerPrivate::~LogHandlerPrivate()
 
 QString LogHandlerPrivate::fileNameFor(const QDate &date) const
 {
-    return AppPaths::appDir() + date.toString(QStringLiteral("/log/yyyy-MM-dd.txt"));
+    return AppPaths::logDir() + date.toString(QStringLiteral("/yyyy-MM-dd.txt"));
 }
 
 void LogHandlerPrivate::openAndBackupLogFile()

@@ -84,9 +84,10 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
 
     // 5. Language and the shared update state.
     // A write killed half-way leaves its temporary file beside the preferences.
-    AtomicFile::removeStaleTemporaries(AppPaths::configDir(), {QStringLiteral("Language.xml"),
-                                                               QStringLiteral("menutree.xml"),
-                                                               QStringLiteral("AutoUpdate.xml")});
+    AtomicFile::removeStaleTemporaries(AppPaths::writableConfigDir(),
+                                       {QStringLiteral("Language.xml"),
+                                        QStringLiteral("menutree.xml"),
+                                        QStringLiteral("AutoUpdate.xml")});
     m_language = new Language(this);
     m_overallVariate = new overallVariate(this);
     connect(m_overallVariate, &overallVariate::emitMainExit, this, &Lumory::exitAppActionSlot);

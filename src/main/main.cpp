@@ -12,6 +12,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Nothing here draws with OpenGL: without the xcb GL integration the
+    // process saves tens of megabytes of driver libraries and buffers.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     SingleApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Lumory"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMORY_VERSION));
@@ -21,7 +25,7 @@ int main(int argc, char *argv[])
     // Demo mode: simulated keyboards instead of hardware (--simulate, LUMORY_SIMULATE).
     const int simulated = sim::demoKeyboardCount(QCoreApplication::arguments());
     sim::SimBus *demoBus = sim::installDemoBusFromArguments(QCoreApplication::arguments());
-    sim::seedDemoHostData(demoBus, AppPaths::appDir());
+    sim::seedDemoHostData(demoBus, AppPaths::dataDir());
 
     QString startMode = QStringLiteral("None");
     for (int i = 0; i < argc; ++i) {

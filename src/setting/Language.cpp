@@ -17,7 +17,9 @@ Language *g_instance = nullptr;
 
 Language::Language(QObject *parent) : QObject(parent)
 {
-    m_filePath = AppPaths::configDir() + QStringLiteral("Language.xml");
+    // Written where this user may write; read from there when present, else
+    // from the shipped copy.
+    m_filePath = AppPaths::writablePath(AppPaths::configDir() + QStringLiteral("Language.xml"));
     read();
     g_instance = this;
 }
@@ -35,16 +37,20 @@ Language *Language::instance()
 
 void Language::read()
 {
-    QFile file(m_filePath);
+    const QString path =
+        AppPaths::readablePath(AppPaths::configDir() + QStringLiteral("Language.xml"));
+    QFile file(path);
     if (!file.exists()) {
         QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-        if (file.open(QIODevice::WriteOnly))
-            file.close();
+        QFile fresh(m_filePath);
+        if (fresh.open(QIODevice::WriteOnly))
+            fresh.close();
+        file.setFileName(m_filePath);
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning().noquote() << "Language: cannot open" << m_filePath;
+        qWarning().noquote() << "Language: cannot open" << file.fileName();
         if (file.exists())
-            FileProblems::report(m_filePath, 0, 0, file.errorString());
+            FileProblems::report(file.fileName(), 0, 0, file.errorString());
         return;
     }
     const QByteArray content = file.readAll();
@@ -57,7 +63,7 @@ void Language::read()
         // The empty file made for a first start holds nothing; anything else
         // stays as it is until the next change sets it aside.
         if (!content.trimmed().isEmpty())
-            FileProblems::report(m_filePath, line, column, message);
+            FileProblems::report(file.fileName(), line, column, message);
         return;
     }
     const QDomNodeList nodes = doc.elementsByTagName(QStringLiteral("Language"));
@@ -68,7 +74,7 @@ void Language::read()
     if (ok && (type == Chinese || type == English))
         m_langType = type;
     else
-        qWarning().noquote() << "Language: unknown language value in" << m_filePath;
+        qWarning().noquote() << "Language: unknown language value in" << file.fileName();
 }
 
 bool Language::write() const
@@ -90,6 +96,7 @@ bool Language::write() const
         data.remove(0, 1);
 
     QString error;
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     AtomicFile::setAsideBrokenXml(m_filePath);
     if (!AtomicFile::write(m_filePath, data, &error)) {
         qWarning().noquote() << "Language: cannot write" << m_filePath << error;

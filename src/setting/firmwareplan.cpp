@@ -330,8 +330,10 @@ QString defaultPath()
     return AppPaths::configDir() + QStringLiteral("temp/temp.xml");
 }
 
-bool read(const QString &path, Paths *paths)
+bool read(const QString &requested, Paths *paths)
 {
+    // The user's copy of a shipped preference takes precedence.
+    const QString path = AppPaths::readablePath(requested);
     qDebug().noquote() << "read file path xml";
     const Parsed parsed = parse(path, paths, true);
     qDebug().noquote() << "read dir path=" << paths->dirPath;
@@ -362,8 +364,9 @@ QByteArray format(const Paths &paths)
     return bytes;
 }
 
-bool write(const QString &path, const Paths &paths, QString *error)
+bool write(const QString &requested, const Paths &paths, QString *error)
 {
+    const QString path = AppPaths::writablePath(requested);
     const QString dir = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(dir)) {
         if (error)

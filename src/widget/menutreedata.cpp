@@ -1,11 +1,14 @@
 #include "widget/menutreedata.h"
 
+#include "main/apppaths.h"
 #include "widget/atomicfile.h"
 #include "widget/fileproblems.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -20,9 +23,11 @@ QString bit(bool value)
 }
 } // namespace
 
-bool MenuTreeData::read(const QString &path)
+bool MenuTreeData::read(const QString &requested)
 {
     *this = MenuTreeData();
+    // The user's copy of a shipped preference takes precedence.
+    const QString path = AppPaths::readablePath(requested);
     QFile file(path);
     QDomDocument doc;
     QString message;
@@ -61,8 +66,11 @@ bool MenuTreeData::read(const QString &path)
     return true;
 }
 
-int MenuTreeData::write(const QString &path) const
+int MenuTreeData::write(const QString &requested) const
 {
+    // A shipped preference in a read-only program folder is saved as the
+    // user's copy.
+    const QString path = AppPaths::writablePath(requested);
     QByteArray data;
     QXmlStreamWriter xml(&data);
     xml.setAutoFormatting(true);
@@ -90,6 +98,9 @@ int MenuTreeData::write(const QString &path) const
     if (data.startsWith('\n'))
         data.remove(0, 1);
 
+    // The user's folder is made on the first save; the program's own is not.
+    if (path != requested)
+        QDir().mkpath(QFileInfo(path).absolutePath());
     AtomicFile::setAsideBrokenXml(path);
     if (!AtomicFile::write(path, data)) {
         qWarning() << "menu tree save；return -2";
