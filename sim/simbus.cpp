@@ -33,6 +33,7 @@ struct SimBus::Private : public BusCore
     std::map<std::pair<int, int>, std::shared_ptr<KeyboardState>> stored;
     std::map<SimHandle *, std::shared_ptr<SimHandle>> handles;
     std::vector<Pending> pending;
+    int enumerations = 0;
 
     // BusCore
     std::mutex &mutex() const override { return m; }
@@ -262,14 +263,37 @@ int SimBus::reportLatencyUs() const
 
 // ---------------------------------------------------------------- HidBackend
 
-QList<HidDeviceInfo> SimBus::enumerate(uint16_t vendorId, uint16_t productId)
+int SimBus::enumerationCount() const
 {
     std::lock_guard<std::mutex> lock(d->m);
+    return d->enumerations;
+}
+
+QList<HidDeviceInfo> SimBus::enumerate(uint16_t vendorId, uint16_t productId)
+{
+    return listPairs({{vendorId, productId}}, true);
+}
+
+QList<HidDeviceInfo> SimBus::enumerateAny(const QVector<HidPair> &pairs)
+{
+    return listPairs(pairs, false);
+}
+
+QList<HidDeviceInfo> SimBus::listPairs(const QVector<HidPair> &pairs, bool zeroMeansAll)
+{
+    std::lock_guard<std::mutex> lock(d->m);
+    ++d->enumerations;
     d->processPendingLocked();
     QList<HidDeviceInfo> list;
     for (const auto &k : d->present) {
         const Traits &t = k->traits();
-        if ((vendorId && vendorId != t.vendorId) || (productId && productId != t.productId))
+        const bool wanted = std::any_of(pairs.cbegin(), pairs.cend(), [&](const HidPair &p) {
+            if (!p.vendorId && !p.productId && !zeroMeansAll)
+                return false;
+            return (!p.vendorId || p.vendorId == t.vendorId) &&
+                   (!p.productId || p.productId == t.productId);
+        });
+        if (!wanted)
             continue;
         const bool reports = k->reportsInterfaceNumberLocked();
         const QByteArray &name = k->productNameLocked();

@@ -337,8 +337,12 @@ public:
     // appearing on the bus (default 100 ms).
     void setBootLoaderDelayMs(int ms);
 
+    // Looks at the bus so far: each enumerate() or enumerateAny() counts once.
+    int enumerationCount() const;
+
     // HidBackend
     QList<HidDeviceInfo> enumerate(uint16_t vendorId, uint16_t productId) override;
+    QList<HidDeviceInfo> enumerateAny(const QVector<HidPair> &pairs) override;
     HidHandle *open(const QString &path) override;
     int read(HidHandle *handle, unsigned char *data, size_t length) override;
     int readTimeout(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs) override;
@@ -347,6 +351,10 @@ public:
     int exit() override;
 
 private:
+    // One look at the bus (it takes the lock). A 0/0 pair lists every
+    // keyboard when `zeroMeansAll` (enumerate), none otherwise (enumerateAny).
+    QList<HidDeviceInfo> listPairs(const QVector<HidPair> &pairs, bool zeroMeansAll);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

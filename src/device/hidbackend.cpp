@@ -2,6 +2,7 @@
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -33,6 +34,44 @@ HidBackend *HidBackend::instance()
 void HidBackend::setInstance(HidBackend *backend)
 {
     g_backend.store(backend);
+}
+
+QList<HidDeviceInfo> HidBackend::enumerateAny(const QVector<HidPair> &pairs)
+{
+    QVector<HidPair> wanted;
+    for (const HidPair &pair : pairs) {
+        if (pair.vendorId == 0 && pair.productId == 0)
+            continue; // would list every device of the machine
+        const bool known = std::any_of(wanted.cbegin(), wanted.cend(), [&](const HidPair &w) {
+            return w.vendorId == pair.vendorId && w.productId == pair.productId;
+        });
+        if (!known)
+            wanted.append(pair);
+    }
+    if (wanted.isEmpty())
+        return {};
+    const bool oneVendor = wanted.first().vendorId != 0 &&
+                           std::all_of(wanted.cbegin(), wanted.cend(), [&](const HidPair &w) {
+                               return w.vendorId == wanted.first().vendorId;
+                           });
+    if (wanted.size() == 1 || !oneVendor) {
+        // hidapi filters by one pair only; listing every device instead would
+        // open each of them for its strings.
+        QList<HidDeviceInfo> found;
+        for (const HidPair &pair : qAsConst(wanted))
+            found += enumerate(pair.vendorId, pair.productId);
+        return found;
+    }
+    QList<HidDeviceInfo> found = enumerate(wanted.first().vendorId, 0);
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [&](const HidDeviceInfo &info) {
+                                   return std::none_of(
+                                       wanted.cbegin(), wanted.cend(), [&](const HidPair &w) {
+                                           return w.productId == 0 || w.productId == info.productId;
+                                       });
+                               }),
+                found.end());
+    return found;
 }
 
 QList<HidDeviceInfo> HidapiBackend::enumerate(uint16_t vendorId, uint16_t productId)

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVector>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,13 @@ struct HidDeviceInfo
     QString serialNumber;
 };
 
+// A vendor/product pair to look for.
+struct HidPair
+{
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+};
+
 // Opaque handle of an open interface. Each back end defines what it is.
 struct HidHandle;
 
@@ -28,6 +36,8 @@ struct HidHandle;
 //
 // The calls mirror hidapi: reads return the number of bytes read, 0 on
 // time-out and -1 on error; writes return the number of bytes written or -1.
+// A read returns as soon as a report arrives (or the device fails), whatever
+// its time-out: a long time-out costs nothing while reports flow.
 class HidBackend
 {
 public:
@@ -35,6 +45,10 @@ public:
 
     // Every interface with this vendor/product pair; 0/0 lists every device.
     virtual QList<HidDeviceInfo> enumerate(uint16_t vendorId, uint16_t productId) = 0;
+    // Every interface whose pair is one of `pairs` (0/0 pairs are ignored),
+    // in one look at the bus. The default asks enumerate() once when all
+    // pairs share their vendor, else once per pair.
+    virtual QList<HidDeviceInfo> enumerateAny(const QVector<HidPair> &pairs);
     // nullptr when the path cannot be opened.
     virtual HidHandle *open(const QString &path) = 0;
     // Blocks until a report arrives or the device fails.

@@ -57,13 +57,7 @@ int Usb::write(const unsigned char *buffer, unsigned short length)
                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
         return -1;
     }
-    // An answer is on its way: let the receive loop go back to reading now
-    // instead of finishing its pause.
-    {
-        QMutexLocker lock(&m_pauseLock);
-        m_pauseKick = true;
-    }
-    m_pauseCondition.wakeAll();
+    // The receive loop is in its read already: the answer ends it.
     return 0;
 }
 
@@ -156,12 +150,9 @@ void Usb::close()
 
 void Usb::quitReadWhile()
 {
+    QMutexLocker lock(&m_readStateLock);
     m_running.store(false);
-    {
-        QMutexLocker lock(&m_pauseLock);
-        m_pauseKick = true;
-    }
-    m_pauseCondition.wakeAll();
+    m_readStateChanged.wakeAll();
 }
 
 QString Usb::getUsbPath() const
@@ -182,19 +173,17 @@ HidHandle *Usb::OpenUSB(const QString &path)
 
 void Usb::setReadEnabled(bool enabled)
 {
+    QMutexLocker lock(&m_readStateLock);
     if (!enabled)
-        m_readDisableEpoch.fetch_add(1); // before the flag: the loop sees both together
+        m_readDisableEpoch.fetch_add(1); // a new pause, to be confirmed by the loop
     m_readEnabled.store(enabled);
-    if (!enabled) {
-        QMutexLocker lock(&m_pauseLock);
-        m_pauseKick = true;
-        m_pauseCondition.wakeAll();
-    }
+    m_readStateChanged.wakeAll();
 }
 
 bool Usb::waitReadPaused(int timeoutMs)
 {
     const QDeadlineTimer deadline(std::max(0, timeoutMs));
+    QMutexLocker lock(&m_readStateLock);
     for (;;) {
         if (m_readEnabled.load())
             return false; // enabled again meanwhile: nothing to wait for
@@ -202,7 +191,7 @@ bool Usb::waitReadPaused(int timeoutMs)
             return true;
         if (deadline.hasExpired())
             return false;
-        QThread::usleep(200);
+        m_readStateChanged.wait(&m_readStateLock, deadline);
     }
 }
 
@@ -249,6 +238,8 @@ void Usb::openSlot(unsigned short vendorId, unsigned short productId, int iface,
     m_openTimer = new QTimer(this);
     connect(m_openTimer, &QTimer::timeout, this, &Usb::timeroutOpenSlot);
     m_openTimer->start(kOpenRetryMs);
+    // The first attempt right away; on success this runs the receive loop.
+    timeroutOpenSlot();
 }
 
 void Usb::timeroutOpenSlot()
@@ -277,34 +268,32 @@ void Usb::readSlot()
     bool readError = false;
     m_loopActive.store(true);
     while (m_running.load()) {
-        bool gotReport = false;
         if (!m_readEnabled.load()) {
-            // Confirms the pause to waitReadPaused(): no read is in flight.
-            m_readPausedEpoch.store(m_readDisableEpoch.load());
-        } else {
-            HidHandle *handle = m_handle.load();
-            const int n =
-                handle ? backend->readTimeout(handle, m_readBuf, sizeof m_readBuf, kReadTimeoutMs)
-                       : -1;
-            if (n < 0) {
-                readError = true;
-                break;
-            }
-            if (n > 0) {
-                dispatchReport(n);
-                gotReport = true;
-            }
-        }
-        // Pause between passes, except right after a report: more reports
-        // (the rest of a burst, or the answer to the next command) are read
-        // at once.
-        if (!gotReport) {
             flushDropCount();
-            pause();
+            sleepWhileReadDisabled();
+            continue;
         }
+        // A report ends the read at once; the time-out only lets the loop
+        // look at its flags now and then.
+        HidHandle *handle = m_handle.load();
+        const int n =
+            handle ? backend->readTimeout(handle, m_readBuf, sizeof m_readBuf, kReadTimeoutMs) : -1;
+        if (n < 0) {
+            readError = true;
+            break;
+        }
+        if (n > 0)
+            dispatchReport(n);
+        else
+            flushDropCount(); // a quiet moment: tell about drops now
     }
     flushDropCount();
-    m_loopActive.store(false);
+    {
+        // No loop, no read: whoever waits for the pause may go on.
+        QMutexLocker lock(&m_readStateLock);
+        m_loopActive.store(false);
+        m_readStateChanged.wakeAll();
+    }
     if (readError) {
         m_readFailed.store(true);
         m_running.store(false);
@@ -317,6 +306,19 @@ void Usb::readSlot()
     }
     qDebug() << "usb readSlot thread ID: " << QThread::currentThreadId() << " 退出循环 quit while";
     emit emitUsbDisconnect();
+}
+
+void Usb::sleepWhileReadDisabled()
+{
+    QMutexLocker lock(&m_readStateLock);
+    while (m_running.load() && !m_readEnabled.load()) {
+        // Confirms the pause to waitReadPaused(): no read is in flight. Each
+        // wake-up confirms again, so that a pause taken while the loop slept
+        // (disabled, enabled and disabled again) is confirmed as well.
+        m_readPausedEpoch.store(m_readDisableEpoch.load());
+        m_readStateChanged.wakeAll();
+        m_readStateChanged.wait(&m_readStateLock);
+    }
 }
 
 void Usb::dispatchReport(int length)
@@ -354,14 +356,6 @@ void Usb::dispatchReport(int length)
     std::memcpy(m_ring[next], m_readBuf, sizeof m_ring[next]);
     m_slotBusy[next].store(true, std::memory_order_release);
     emit emitRecvCmd(m_ring[next]);
-}
-
-void Usb::pause()
-{
-    QMutexLocker lock(&m_pauseLock);
-    if (!m_pauseKick)
-        m_pauseCondition.wait(&m_pauseLock, kLoopPauseMs);
-    m_pauseKick = false;
 }
 
 void Usb::flushDropCount()

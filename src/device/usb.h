@@ -21,12 +21,17 @@ bool usbInterfaceMatches(const HidDeviceInfo &info, int iface);
 
 // The HID transport of one keyboard interface.
 //
-// Lives on its own thread: openSlot() retries the open once a second, then the
-// same thread runs the receive loop (readSlot) until it is told to stop or the
-// device fails. A report that arrives while a command waits (the shared
-// waiting flag is set) is copied into the answer buffer under the shared
-// mutex and the waiter is woken; every other report (notifications, late
-// answers) goes into a 32-slot ring and is announced with emitRecvCmd().
+// Lives on its own thread: openSlot() tries to open at once and then once a
+// second, then the same thread runs the receive loop (readSlot) until it is
+// told to stop or the device fails. The loop sits in a read with a long
+// time-out, which a report ends at once; the time-out only bounds how long a
+// stop takes to be noticed. While reading is disabled the loop sleeps until
+// reading is enabled again or it is stopped.
+//
+// A report that arrives while a command waits (the shared waiting flag is
+// set) is copied into the answer buffer under the shared mutex and the waiter
+// is woken; every other report (notifications, late answers) goes into a
+// 32-slot ring and is announced with emitRecvCmd().
 //
 // Ring slots are lent, not overwritten: a slot handed out by emitRecvCmd stays
 // busy until its receiver calls releaseRecvSlot(). When the next slot is still
@@ -38,8 +43,7 @@ class Usb : public QObject
 
 public:
     static constexpr int kRingSlots = 32;
-    static constexpr int kReadTimeoutMs = 10;
-    static constexpr int kLoopPauseMs = 5;
+    static constexpr int kReadTimeoutMs = 250;
     static constexpr int kOpenRetryMs = 1000;
 
     // The three exchange objects are shared with the device model and not owned.
@@ -64,7 +68,8 @@ public:
     void setDfuPID(unsigned short vendorId, unsigned short productId, int iface);
     // Closes the handle (if any) and releases the back end's global state.
     void close();
-    // Asks the receive loop to end after its current pass.
+    // Asks the receive loop to end: at once while reading is disabled, else
+    // once the read in flight returns (within kReadTimeoutMs).
     void quitReadWhile();
     // The answer buffer: where a waiting command finds its answer (64 bytes
     // of report; read it only while holding the answer mutex).
@@ -79,8 +84,10 @@ public:
     void setReadEnabled(bool enabled);
     bool isReadEnabled() const { return m_readEnabled.load(); }
     // After setReadEnabled(false): waits at most `timeoutMs` until the receive
-    // loop confirms that it has stopped reading (a read in flight has been
-    // delivered). True when it did, or when no loop is running.
+    // loop confirms that it has stopped reading (a read in flight has returned
+    // and its report, if any, has been delivered; that takes up to
+    // kReadTimeoutMs). True when it did, or when no loop is running; false on
+    // time-out or when reading was enabled again meanwhile.
     bool waitReadPaused(int timeoutMs);
 
     // Gives a ring slot handed out by emitRecvCmd back to the loop. Pointers
@@ -113,7 +120,8 @@ signals:
 private:
     int ringSlotIndex(const uint8_t *slot) const;
     void dispatchReport(int length);
-    void pause();
+    // The loop's wait while reading is disabled; confirms the pause first.
+    void sleepWhileReadDisabled();
     void flushDropCount();
 
     QWaitCondition *m_answerCondition;
@@ -148,11 +156,12 @@ private:
     quint64 m_dropsPending = 0; // loop-local: drops not yet logged
     std::atomic<quint64> m_droppedTotal{0};
 
-    // The loop's pause between passes; a write cuts it short so that the
-    // answer to a command is read as soon as it arrives.
-    QMutex m_pauseLock;
-    QWaitCondition m_pauseCondition;
-    bool m_pauseKick = false;
+    // Guards the hand-over of reading: the loop sleeps on the condition while
+    // reading is disabled, and waitReadPaused() waits on it for the loop's
+    // confirmation. Every change of the read flag, of the stop flag or of the
+    // confirmation wakes it.
+    QMutex m_readStateLock;
+    QWaitCondition m_readStateChanged;
 
     QMutex m_writeLock; // one hid write at a time
 };

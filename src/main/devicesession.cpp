@@ -12,7 +12,10 @@
 #include "widget/menutree.h"
 
 #include <QDebug>
+#include <QMenu>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 constexpr int kScanIntervalMs = 500;
@@ -46,6 +49,33 @@ DeviceSession::DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards
     m_updateWaitTimer->setObjectName(QStringLiteral("updateWaitTimer"));
     m_usbThread.setObjectName(QStringLiteral("usb"));
     m_deviceThread.setObjectName(QStringLiteral("device"));
+    if (m_menuTree && m_menuTree->deviceMenu()) {
+        connect(m_menuTree->deviceMenu(), &QMenu::aboutToShow, this,
+                &DeviceSession::refreshDeviceList);
+    }
+    // Whoever starts the timers while the program starts up gets the first
+    // look on the event loop's first pass, not one interval later.
+    m_lookPending = true;
+    QTimer::singleShot(0, this, &DeviceSession::lookNow);
+}
+
+void DeviceSession::start()
+{
+    if (m_shutDown)
+        return;
+    m_deviceListTimer->start();
+    m_scanTimer->start();
+    if (!m_lookPending) {
+        m_lookPending = true;
+        QTimer::singleShot(0, this, &DeviceSession::lookNow);
+    }
+}
+
+void DeviceSession::lookNow()
+{
+    m_lookPending = false;
+    if (m_scanTimer->isActive())
+        scanDeviceSlot();
 }
 
 DeviceSession::~DeviceSession()
@@ -95,17 +125,53 @@ bool DeviceSession::hasIdentifiers() const
     return false;
 }
 
+bool DeviceSession::isKeyboardOpen() const
+{
+    return m_usb && m_usb->isOpen() && m_usb->isLinkUp();
+}
+
+QList<UsbData> DeviceSession::catalogueKeyboards(const QList<HidDeviceInfo> &found) const
+{
+    QList<UsbData> list;
+    const uint16_t vid = m_catalogue->vid(), pid = m_catalogue->pid();
+    for (const HidDeviceInfo &info : found) {
+        // 0 in the catalogue matches any id, as in enumerate().
+        if ((vid && info.vendorId != vid) || (pid && info.productId != pid) ||
+            !usbInterfaceMatches(info, m_catalogue->iface()))
+            continue;
+        UsbData data;
+        data.path = info.path;
+        data.vendorId = info.vendorId;
+        data.productId = info.productId;
+        data.product = info.product.trimmed();
+        list.append(data);
+    }
+    return list;
+}
+
 void DeviceSession::scanDeviceSlot()
 {
     if (m_shutDown || !hasIdentifiers())
         return;
-    if (isHaveDevice(m_catalogue->vid(), m_catalogue->pid()) &&
-        !m_menuTree->getUsbData().isEmpty()) {
+    if (m_usb) {
+        // A keyboard is open or opening: there is nothing to look for.
+        m_scanTimer->stop();
+        return;
+    }
+    // One look at the bus for both the keyboards and the boot loader; the
+    // device list follows it, so that the first keyboard is known at once.
+    const QList<HidDeviceInfo> found = HidBackend::instance()->enumerateAny(
+        {{m_catalogue->vid(), m_catalogue->pid()}, {kDfuVendorId, kDfuProductId}});
+    updateDeviceList(catalogueKeyboards(found));
+    const bool bootLoader = std::any_of(found.cbegin(), found.cend(), [](const HidDeviceInfo &i) {
+        return i.vendorId == kDfuVendorId && i.productId == kDfuProductId;
+    });
+    if (!m_menuTree->getUsbData().isEmpty()) {
         qDebug() << "Find Normal device.";
         m_scanTimer->stop();
         m_selectedPath = m_menuTree->getUsbData().first().path;
         intoNormalMode();
-    } else if (isHaveDevice(kDfuVendorId, kDfuProductId)) {
+    } else if (bootLoader) {
         qDebug() << "Find DFU device.";
         m_scanTimer->stop();
         intoDFUMode();
@@ -116,9 +182,26 @@ void DeviceSession::MultiscanDeviceSlot()
 {
     if (!hasIdentifiers())
         return;
-    const QList<UsbData> present =
-        getUSBList(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface());
+    if (m_scanTimer->isActive())
+        return; // the scan's own look keeps the list up to date
+    if (isKeyboardOpen()) {
+        // Its unplugging arrives as a read error; the menu looks again
+        // when it is about to show.
+        m_deviceListTimer->stop();
+        return;
+    }
+    refreshDeviceList();
+}
 
+void DeviceSession::refreshDeviceList()
+{
+    if (m_shutDown || !hasIdentifiers())
+        return;
+    updateDeviceList(getUSBList(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface()));
+}
+
+void DeviceSession::updateDeviceList(const QList<UsbData> &present)
+{
     bool added = false;
     for (const UsbData &data : present) {
         bool known = false;
@@ -299,6 +382,10 @@ void DeviceSession::openUSB()
     connect(m_usb, &Usb::emitOpenSucceeded, this, &DeviceSession::usbOpenSucceededSlot);
     connect(m_usb, &Usb::emitUsbDisconnect, this, &DeviceSession::usbDisconnectSLot);
     m_usbThread.start();
+    // Until the keyboard is open, the device list's tick watches that it is
+    // still there.
+    if (!m_deviceListTimer->isActive())
+        m_deviceListTimer->start();
     Q_EMIT emitUsbOpen(m_catalogue->vid(), m_catalogue->pid(), m_catalogue->iface(),
                        m_selectedPath);
 }
@@ -368,8 +455,6 @@ void DeviceSession::finishLoadDeviceSlot()
         m_updateState->setOnlinState(true);
     }
     Q_EMIT loadFinished();
-    if (!m_deviceListTimer->isActive())
-        m_deviceListTimer->start();
 }
 
 bool DeviceSession::checkVersion()
@@ -408,6 +493,9 @@ void DeviceSession::deviceLoadInfoError()
     const QString path = m_usb ? m_usb->getUsbPath() : m_selectedPath;
     closeDevice();
     Q_EMIT loadFailed();
+    // A keyboard plugged in again (or another one) is noticed by the list.
+    if (!m_shutDown && !m_deviceListTimer->isActive())
+        m_deviceListTimer->start();
     retryAfterLoadError(path);
 }
 
@@ -417,8 +505,12 @@ void DeviceSession::usbDisconnectSLot()
     // reports too, after the fact.
     if (!m_usb || sender() != m_usb)
         return;
-    if (m_updateWaitTimer->isActive())
+    if (m_updateWaitTimer->isActive()) {
+        // It left for its update as expected: only the list follows.
+        if (!m_deviceListTimer->isActive())
+            m_deviceListTimer->start();
         return;
+    }
     qDebug() << "start scan usb open mode.";
     closeDevice();
     if (!m_switching && !m_shutDown)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/hidbackend.h"
 #include "device/hidreport.h"
 #include "device/usbdata.h"
 
@@ -29,6 +30,13 @@ struct BoardInfo;
 // loading the configuration on the device thread, the version question,
 // notifications, switching between keyboards, unplugging and closing.
 //
+// Discovery looks at the bus once per tick. While no keyboard is open the
+// scan timer's tick looks for the catalogue's keyboards and the boot loader
+// together and keeps the device list up to date; while one opens, the device
+// list's tick watches that it does not vanish first. While a keyboard is open
+// nothing polls: its unplugging ends its receive loop with a read error, and
+// the device list is looked at again when its menu is about to show.
+//
 // The main window owns one session and builds or clears its pages when the
 // session says so; it never touches the threads itself.
 class DeviceSession : public QObject
@@ -39,6 +47,10 @@ public:
     DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards, MenuTree *menuTree,
                   overallVariate *updateState, QWidget *dialogParent, QObject *parent = nullptr);
     ~DeviceSession() override;
+
+    // Starts looking for keyboards: both timers, and the first look at once
+    // (on the event loop's next pass) rather than one interval later.
+    void start();
 
     QTimer *scanTimer() const { return m_scanTimer; }
     QTimer *deviceListTimer() const { return m_deviceListTimer; }
@@ -82,6 +94,8 @@ public:
 public Q_SLOTS:
     void scanDeviceSlot();
     void MultiscanDeviceSlot();
+    // Brings the device list up to date now (the menu is about to show).
+    void refreshDeviceList();
     void switchUsbDevice(UsbData data);
     void intoNormalMode();
     void intoDFUMode();
@@ -121,6 +135,15 @@ Q_SIGNALS:
 
 private:
     bool hasIdentifiers() const;
+    // A keyboard is open and its receive loop reads.
+    bool isKeyboardOpen() const;
+    // The catalogue's keyboards (on its interface) among `found`.
+    QList<UsbData> catalogueKeyboards(const QList<HidDeviceInfo> &found) const;
+    // The device list follows `present` (the catalogue's keyboards on the bus).
+    void updateDeviceList(const QList<UsbData> &present);
+    // The queued first look: scans when the scan timer runs (someone started
+    // looking for keyboards) and has not found one yet.
+    void lookNow();
     // Opens `path` again after a load error while it is present, a few times.
     void retryAfterLoadError(const QString &path);
     bool isPresent(const QString &path) const;
@@ -144,6 +167,8 @@ private:
     QThread m_deviceThread;
     Usb *m_usb = nullptr;
     Device *m_device = nullptr;
+
+    bool m_lookPending = false; // lookNow() is queued
 
     QString m_selectedPath;
     bool m_switching = false;

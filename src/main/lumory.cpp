@@ -41,7 +41,6 @@ namespace {
 int g_trayOverride = -1;
 constexpr int kQuitTickMs = 500;
 constexpr int kCloseDelayMs = 100;
-constexpr int kDeviceTimerMs = 500;
 // How often a desktop without a tray is asked whether one has appeared.
 constexpr int kTrayWatchMs = 2000;
 std::function<void(overallVariate *)> g_updateStateSetup;
@@ -150,8 +149,7 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     m_language->UpdateLangua();
 
     // 13. Start looking for keyboards.
-    m_session->deviceListTimer()->start(kDeviceTimerMs);
-    m_session->scanTimer()->start(kDeviceTimerMs);
+    m_session->start();
     qInfo() << "Lumory constructed in" << m_stopwatch.elapsed() << "ms";
 }
 

@@ -131,8 +131,9 @@ private slots:
     {
         SimLink s;
         QSignalSpy notified(s.device(), &Device::emitNotify);
+        QCOMPARE(s.device()->getNKey(), WK_SUCCESS); // the loop sits in its read now
         s.usb()->setReadEnabled(false);
-        QTest::qWait(30); // the loop picks the flag up within one pass
+        QVERIFY(s.usb()->waitReadPaused(5000)); // the read in flight has returned
         s.keyboard->sendNotification(0x20, QByteArray::fromHex("0001"));
         QTest::qWait(100);
         QCOMPARE(notified.count(), 0);
@@ -142,10 +143,18 @@ private slots:
         QCOMPARE(s.usb()->read(buf, 64), 0);
         QCOMPARE(bytes(buf, 10), QByteArray::fromHex("f0200200000000000001"));
 
+        // The sleeping loop wakes up on enabling and reads again.
         s.usb()->setReadEnabled(true);
         s.keyboard->sendNotification(0x30, QByteArray::fromHex("0002"));
         QTRY_COMPARE(notified.count(), 1);
         QCOMPARE(int(notified.at(0).at(0).value<HidReport>()[1]), 0x30);
+
+        // Stopping wakes a loop that sleeps while reading is disabled.
+        s.usb()->setReadEnabled(false);
+        QVERIFY(s.usb()->waitReadPaused(5000));
+        s.usb()->quitReadWhile();
+        s.link->usbThread.quit();
+        QVERIFY(s.link->usbThread.wait(5000));
     }
 
     void unplugReleasesTheWaiterAndDisconnectsOnce()

@@ -84,16 +84,39 @@ private Q_SLOTS:
                                      w->deviceSession()->usb()->getUsbPath() == pathB,
                                  15000);
 
-        // The next keyboard takes number 1 and is listed before number 2.
+        // The next keyboard takes number 1 and is listed before number 2. With
+        // a keyboard open the bus is looked at when the menu is about to show.
         sim::SimKeyboard *c = f.bus.plug(Personality::UsbOnly, 2);
-        QTRY_COMPARE_WITH_TIMEOUT(f.deviceEntries(),
-                                  (QStringList{"Device 1 · Lumory T88", "Device 2 · Lumory K108"}),
-                                  5000);
+        w->menuTree()->deviceMenu()->popup(QPoint());
+        w->menuTree()->deviceMenu()->hide();
+        QCOMPARE(f.deviceEntries(),
+                 (QStringList{"Device 1 · Lumory T88", "Device 2 · Lumory K108"}));
         QCOMPARE(w->menuTree()->getUsbData().value(1).path, c->path());
         QCOMPARE(w->menuTree()->getUsbData().value(2).path, pathB);
         // The open keyboard keeps its check mark.
         QVERIFY(w->menuTree()->getUsbData().value(2).action->isChecked());
         QVERIFY(!w->menuTree()->getUsbData().value(1).action->isChecked());
+    }
+
+    void discoveryLooksAtTheBusOncePerTickAndNotWhileOpen()
+    {
+        SessionFixture f;
+        Lumory *w = f.start();
+        // The first look comes with the event loop's first pass.
+        const int constructed = f.bus.enumerationCount();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.bus.enumerationCount(), constructed + 1);
+        // Nothing there: one look per tick, for the keyboards and the boot
+        // loader together.
+        QSignalSpy ticks(w->deviceSession()->scanTimer(), &QTimer::timeout);
+        QTRY_VERIFY(ticks.count() >= 3);
+        QCOMPARE(f.bus.enumerationCount(), constructed + 1 + ticks.count());
+        // A keyboard open: its unplugging ends its read, nothing polls.
+        f.bus.plug(Personality::DualMode);
+        QVERIFY(f.waitLoaded());
+        const int looks = f.bus.enumerationCount();
+        QTest::qWait(1500);
+        QCOMPARE(f.bus.enumerationCount(), looks);
     }
 
     void switchingClosesOneAndOpensTheOther()
