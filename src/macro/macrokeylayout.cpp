@@ -153,7 +153,14 @@ MacroKeyLayout::MacroKeyLayout(QWidget *parent) : QWidget(parent)
     updateLegend();
 }
 
-MacroKeyLayout::~MacroKeyLayout() = default;
+MacroKeyLayout::~MacroKeyLayout()
+{
+    // QWidget's destructor hides the timeline, which takes the focus from a
+    // key's delay field and so finishes its edit: that signal must not reach
+    // this layout once its own part is destroyed.
+    for (Key *key : findChildren<Key *>())
+        disconnect(key, nullptr, this, nullptr);
+}
 
 void MacroKeyLayout::buildUi()
 {
