@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# CI entry point:
+# The full quality gate (run from the top of the tree):
 #   1. the README's test command (scripts/test.sh: install, build, whole suite),
 #   2. the core and widget suites under AddressSanitizer + UndefinedBehavior-
 #      Sanitizer (scripts/test-sanitize.sh, build-san/),
