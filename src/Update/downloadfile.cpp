@@ -246,6 +246,19 @@ QString DownloadFile::localFor(const QString &entry) const
     return m_programDir + entry;
 }
 
+QString DownloadFile::checkedLocalPath(const QString &entry)
+{
+    QString why;
+    QString local;
+    if (UpdateFiles::isSafeEntry(entry, &why))
+        local = UpdateFiles::localPath(m_programDir, entry, &why);
+    if (local.isEmpty()) {
+        qWarning().noquote() << "online update: refused server path" << entry << "-" << why;
+        failJob(QStringLiteral("Refused server path \"%1\": %2").arg(entry, why));
+    }
+    return local;
+}
+
 // ---- slots ------------------------------------------------------------------
 
 void DownloadFile::checkUpdateSlot()
@@ -449,15 +462,9 @@ void DownloadFile::Startdownload(int index)
 
 void DownloadFile::startFile(const QString &entry)
 {
-    QString why;
-    QString local;
-    if (UpdateFiles::isSafeEntry(entry, &why))
-        local = UpdateFiles::localPath(m_programDir, entry, &why);
-    if (local.isEmpty()) {
-        qWarning().noquote() << "online update: refused server path" << entry << "-" << why;
-        failJob(QStringLiteral("Refused server path \"%1\": %2").arg(entry, why));
+    QString local = checkedLocalPath(entry);
+    if (local.isEmpty())
         return;
-    }
     qDebug().noquote() << "StrFile=" << local;
     if (!UpdateFiles::EstablishDir(directoryOf(local)) || !UpdateFiles::removeFile(local)) {
         qDebug() << "download UpdateFile File Open Failed!";
@@ -711,15 +718,9 @@ void DownloadFile::lumoryUrlFileIn()
     QStringList deletions;
     const QStringList entries = info.deleteList + info.fileList;
     for (const QString &entry : entries) {
-        QString why;
-        QString local;
-        if (UpdateFiles::isSafeEntry(entry, &why))
-            local = UpdateFiles::localPath(m_programDir, entry, &why);
-        if (local.isEmpty()) {
-            qWarning().noquote() << "online update: refused server path" << entry << "-" << why;
-            failJob(QStringLiteral("Refused server path \"%1\": %2").arg(entry, why));
+        const QString local = checkedLocalPath(entry);
+        if (local.isEmpty())
             return;
-        }
         if (deletions.size() < info.deleteList.size())
             deletions << local;
     }

@@ -105,6 +105,9 @@ private:
     bool UpdateUpgrradeProgram(QString *error);
     bool StartUpgradeProgram(QString *error);
     QString localFor(const QString &entry) const;
+    // The local path of a server entry, or empty (the job failed) when the
+    // entry or the path it leads to leaves its place.
+    QString checkedLocalPath(const QString &entry);
 
     overallVariate *m_state;
     QString m_programDir;

@@ -30,6 +30,16 @@ constexpr uint16_t kDfuProductId = 0xA316;
 // A notification payload never extends past the 64-byte frame.
 constexpr int kMaxPayload = 56;
 
+UsbData usbData(const HidDeviceInfo &info)
+{
+    UsbData data;
+    data.path = info.path;
+    data.vendorId = info.vendorId;
+    data.productId = info.productId;
+    data.product = info.product.trimmed();
+    return data;
+}
+
 } // namespace
 
 DeviceSession::DeviceSession(Data *catalogue, const QVector<BoardInfo *> *boards,
@@ -102,12 +112,7 @@ QList<UsbData> DeviceSession::getUSBList(unsigned short vendorId, unsigned short
     for (const HidDeviceInfo &info : found) {
         if (!usbInterfaceMatches(info, iface))
             continue;
-        UsbData data;
-        data.path = info.path;
-        data.vendorId = info.vendorId;
-        data.productId = info.productId;
-        data.product = info.product.trimmed();
-        list.append(data);
+        list.append(usbData(info));
     }
     return list;
 }
@@ -139,12 +144,7 @@ QList<UsbData> DeviceSession::catalogueKeyboards(const QList<HidDeviceInfo> &fou
         if ((vid && info.vendorId != vid) || (pid && info.productId != pid) ||
             !usbInterfaceMatches(info, m_catalogue->iface()))
             continue;
-        UsbData data;
-        data.path = info.path;
-        data.vendorId = info.vendorId;
-        data.productId = info.productId;
-        data.product = info.product.trimmed();
-        list.append(data);
+        list.append(usbData(info));
     }
     return list;
 }
