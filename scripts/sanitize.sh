@@ -65,19 +65,9 @@ run_ctest() {
 
 status=0
 if [[ "$mode" == asan ]]; then
-    # Leaks count as failures, except those of Qt's platform plugins, which
-    # keep their screens until the process ends.
-    cat > "$build/lsan.supp" <<'SUPP'
-leak:libqoffscreen.so
-leak:libqxcb.so
-leak:libQt5XcbQpa.so
-leak:libfontconfig.so
-leak:QPlatformScreen
-leak:QWindowSystemInterface
-leak:QPlatformIntegrationFactory
-SUPP
+    # Leaks count as failures, except those listed in tests/lsan.supp.
     base="abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=1"
-    export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$build/lsan.supp}"
+    export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}"
     if [[ ${#ctest_args[@]} -gt 0 ]]; then
         ASAN_OPTIONS="${ASAN_OPTIONS:-$base:detect_leaks=1}" run_ctest "${ctest_args[@]}" || status=$?
     else

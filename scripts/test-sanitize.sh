@@ -50,20 +50,10 @@ if [[ $do_build -eq 1 ]]; then
 fi
 [[ $do_test -eq 1 ]] || exit 0
 
-# Leaks count as failures, except those of Qt's platform plugins and font
-# configuration, which keep what they allocate until the process ends.
-cat > "$build/lsan.supp" <<'SUPP'
-leak:libqoffscreen.so
-leak:libqxcb.so
-leak:libQt5XcbQpa.so
-leak:libfontconfig.so
-leak:QPlatformScreen
-leak:QWindowSystemInterface
-leak:QPlatformIntegrationFactory
-SUPP
+# Leaks count as failures, except those listed in tests/lsan.supp.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$build/lsan.supp}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}"
 export TMPDIR="$build/tmp"
 rm -rf "$TMPDIR"
 mkdir -p "$TMPDIR"
