@@ -553,6 +553,7 @@ int timelineBenchmarks();
 int dfuBenchmarks();
 int btBenchmarks();
 int updateBenchmarks();
+int profileBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -574,7 +575,8 @@ int main(int argc, char **argv)
                                                          {"dfurecovery", dfuRecovery},
                                                          {"dfu", dfuBenchmarks},
                                                          {"bt", btBenchmarks},
-                                                         {"update", updateBenchmarks}};
+                                                         {"update", updateBenchmarks},
+                                                         {"profile", profileBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
     for (const auto &group : groups) {

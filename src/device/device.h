@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QMutex;
@@ -145,6 +146,39 @@ public:
     uint32_t setBtName(const QString &name);
     uint32_t getSleepTime();
     uint32_t setSleepTime(unsigned int ms);
+
+    // --- Whole-keyboard transfers (device_profile.cpp) -----------------------
+    //
+    // The range commands name the map they address, so any map can be read or
+    // written without making it the active one (and without telling the
+    // keyboard's user by a changed layer). These do exactly that; the model's
+    // array follows when the map is the active one. Ranges as getKC / setKC
+    // (13 keys), getLM / setLM (48 / 52 entries). A get whose answer names
+    // another map or range fails with WK_ERROR_VERIFY and leaves `dest` as it was.
+    uint32_t getKCOfMap(unsigned char map, unsigned char first, unsigned char last,
+                        unsigned char *dest);
+    uint32_t setKCOfMap(unsigned char map, unsigned char first, unsigned char last,
+                        const unsigned char *entries);
+    uint32_t getKROfMap(unsigned char map, unsigned char first, unsigned char last,
+                        unsigned char *dest);
+    uint32_t setKROfMap(unsigned char map, unsigned char first, unsigned char last,
+                        const unsigned char *entries);
+    uint32_t getLMOfMap(unsigned char map, unsigned char first, unsigned char last,
+                        unsigned char *dest);
+    uint32_t setLMOfMap(unsigned char map, unsigned char first, unsigned char last,
+                        const unsigned char *entries);
+    // Settings written as the records they are, without emitState (nothing
+    // is shown to the user). `record`: 12 and 48 bytes, cut or zero-filled.
+    uint32_t setBtNameRecord(const QByteArray &record);
+    uint32_t setUserInfoRecord(const QByteArray &record);
+    uint32_t setSleepTimeQuiet(uint32_t ms);
+    // getBtName with a time limit of `timeoutMs`: a board without Bluetooth
+    // never answers, and asking it should not cost the full 2000 ms.
+    uint32_t getBtNameWithin(int timeoutMs);
+    // Runs `steps` (several commands that belong together, such as "write
+    // these chunks of a map and read them back") with every other command
+    // held off until it returns; its status is returned.
+    uint32_t holdExchanges(const std::function<uint32_t()> &steps);
 
     // --- USB boot loader (firmware update, device_dfu.cpp) --------------------
     //
@@ -343,6 +377,9 @@ private:
     bool abortRequested() const;
     // Sleeps `ms`, cut short when the exchanges are aborted. False when aborted.
     bool pauseMs(int ms);
+    // A range read of map `map` whose answer must name that map and range.
+    uint32_t getRangeOfMap(uint8_t cmd, uint8_t sub, unsigned char map, unsigned char first,
+                           unsigned char last, int entrySize, unsigned char *dest);
     uint32_t readKeyMap(int count, unsigned char *dest, bool colours);
     uint32_t _readMacro();
     uint32_t _writeMacro();

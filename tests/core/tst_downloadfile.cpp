@@ -1,104 +1,51 @@
 // The downloader on its worker thread against a local update server and seven
-// daytime servers: the signed request, the daytime rotation, transfer faults,
-// the check results, refused paths, the firmware hand-over, the installer
-// start and a prompt stop.
+// daytime servers: the signed requests, the check results and transfer faults,
+// the daytime rotation, refused paths and the installer start.
 #include "Update/downloadfile.h"
 #include "Update/overallvariate.h"
 #include "daytimeserver.h"
+#include "testsupport.h"
 #include "updateserver.h"
 
 #include <QCryptographicHash>
-#include <QDataStream>
 #include <QtTest>
-
-#include <zlib.h>
 
 using Fault = sim::UpdateServer::Fault;
 Q_DECLARE_METATYPE(Fault)
+using TestSupport::readFile;
 
 namespace {
 
 const char kKey[] = "k3y0f40characterslowercaseanddigits12345";
-const QString kProduct = QStringLiteral("LLumory K108");
+const QString kProduct = QStringLiteral("LLumory K108ü");
 const QString kVersionFile = QStringLiteral("/UpgradeLumory/Linux/VersionFile/LumoryVersion.ini");
-const QString kUrlFile = QStringLiteral("/UpgradeLumory/Linux/URLFile/LumoryFileURL.xml");
 const QString kNewFiles = QStringLiteral("/UpgradeLumory/Linux/Lumory/Lumory/");
+const QString kUpgrade = QStringLiteral("/UpgradeLumory/Linux/Lumory/Upgrade/");
 const QString kFwVersionFile = "/UpgradeFirmware/" + kProduct + "/VersionFile/FirmwareVersion.ini";
-const QString kFwUrlFile = "/UpgradeFirmware/" + kProduct + "/URLFile/FirmwareFileURL.xml";
 const QDateTime kTime(QDate(2026, 3, 14), QTime(15, 9, 26), Qt::UTC);
 
 // The query the program signs `encodedPath` with at kTime.
 QByteArray signedQuery(const QByteArray &encodedPath)
 {
     const QByteArray t = QByteArray::number(kTime.toSecsSinceEpoch() + 60, 16);
-    const QByteArray sign =
-        QCryptographicHash::hash(kKey + encodedPath + t, QCryptographicHash::Md5);
-    return "sign=" + sign.toHex() + "&t=" + t;
+    return "sign=" +
+           QCryptographicHash::hash(kKey + encodedPath + t, QCryptographicHash::Md5).toHex() +
+           "&t=" + t;
 }
 
 QByteArray versionIni(const QString &version)
 {
-    return ("[LumoryVersion]\nVersion=" + version + "\nEnglishUpdateInfo=Faster, smaller, better\n")
+    return ("[LumoryVersion]\nVersion=" + version + "\nEnglishUpdateInfo=Faster, smaller\n")
         .toUtf8();
-}
-
-QByteArray firmwareIni(const QString &usb)
-{
-    return ("[FirmwareVersion]\nhx_usb_app_Version=" + usb + "\nEnglishUpdateInfo=New lighting\n")
-        .toUtf8();
-}
-
-QString urlXml(const QStringList &files, const QStringList &deletions = {})
-{
-    auto list = [](const QStringList &paths) {
-        QString xml;
-        for (const QString &path : paths)
-            xml += "<FileURL url=\"" + path + "\"/>";
-        return xml;
-    };
-    return "<?xml version='1.0' encoding='UTF-8'?><LUMORY><tools_FileURL_1.0.0>" + list(files) +
-           "</tools_FileURL_1.0.0><tools_DeleteFile_1.0.0>" + list(deletions) +
-           "</tools_DeleteFile_1.0.0></LUMORY>";
-}
-
-// A zip archive holding one stored entry.
-QByteArray storedZip(const QByteArray &name, const QByteArray &data)
-{
-    QByteArray zip;
-    QDataStream out(&zip, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 crc =
-        quint32(crc32(0, reinterpret_cast<const Bytef *>(data.data()), data.size()));
-    const quint32 size = quint32(data.size());
-    out << quint32(0x04034b50) << quint16(20) << quint16(0) << quint16(0) << quint32(0) << crc
-        << size << size << quint16(name.size()) << quint16(0);
-    out.writeRawData(name.data(), name.size());
-    out.writeRawData(data.data(), data.size());
-    const quint32 central = quint32(zip.size());
-    out << quint32(0x02014b50) << quint16(20) << quint16(20) << quint16(0) << quint16(0)
-        << quint32(0) << crc << size << size << quint16(name.size()) << quint32(0) << quint32(0)
-        << quint32(0) << quint32(0);
-    out.writeRawData(name.data(), name.size());
-    out << quint32(0x06054b50) << quint32(0) << quint16(1) << quint16(1)
-        << quint32(zip.size() - central) << central << quint16(0);
-    return zip;
 }
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && TestSupport::writeFile(path, content);
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// A downloader on its own thread, wired to the state as the update page
-// wires it, with the servers it talks to and a record of what it reports.
+// A downloader on its own thread with the servers it talks to and a record
+// of what it reports through the state.
 struct Site
 {
     QTemporaryDir top{QDir::tempPath() + "/dl test XXXXXX"};
@@ -112,15 +59,13 @@ struct Site
     QStringList events;
     int ends = 0;
 
-    explicit Site(const QString &running = "1.0.0", int timeoutMs = 2000)
+    explicit Site(int timeoutMs = 2000)
     {
         writeFile(top.path() + "/canary.txt", "canary");
         QDir().mkpath(prog);
         writeFile(top.path() + "/about.xml",
-                  "<C><about><firmware firmware=\"Lumory " + running.toUtf8() + "\"/></about></C>");
+                  "<C><about><firmware firmware=\"Lumory 1.9\"/></about></C>");
         state.setAboutFile(top.path() + "/about.xml");
-        state.setLangType(1);
-        state.setAutoUpdate(false);
         server.setRoot(root);
         server.setSigningKey(kKey);
         server.listen();
@@ -136,11 +81,7 @@ struct Site
         on(&S::FirmwareUpdateSignal, "firmware");
         on(&S::setLumoryUpdateInfoSignal, "info");
         on(&S::setFirmwareUpdateInfoSignal, "fwinfo");
-        on(&S::downloadNumberSignal, "number");
-        on(&S::downloadProgressSignal, "progress");
         on(&S::ErrorInfoSignal, "error");
-        on(&S::emitUpdateSignal, "update");
-        on(&S::closePageSignal, "close");
         on(&S::emitMainExit, "exit");
         QObject::connect(&state, &S::threadBusySignal, &server,
                          [this](bool busy) { ends += !busy; });
@@ -149,15 +90,6 @@ struct Site
         loader->setExecutableName("Lumory");
         loader->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, loader, &QObject::deleteLater);
-        using R = std::pair<void (S::*)(), void (DownloadFile::*)()>;
-        for (const R &r :
-             {R{&S::checkUpdateDownloadSignal, &DownloadFile::checkUpdateSlot},
-              R{&S::checkFirmwareUpdateSignal, &DownloadFile::checkFirmwareUpdateSlot},
-              R{&S::dowmloadLumoryUpdateFileSignal, &DownloadFile::dowmloadLumoryUpdateFileSlot},
-              R{&S::dowmloadFirmwareUpdateFileSignal,
-                &DownloadFile::dowmloadFirmwareUpdateFileSlot},
-              R{&S::unModeFirmwareSignal, &DownloadFile::unModeFirmwareSlot}})
-            QObject::connect(&state, r.first, loader, r.second);
         thread.start();
     }
     ~Site()
@@ -177,16 +109,16 @@ struct Site
     {
         QVERIFY(writeFile(root + path, content));
     }
-    // Runs one request until its job has ended; the reports but progress.
-    QStringList run(void (overallVariate::*request)())
+    // Runs one request on the downloader's thread until its job has ended.
+    QStringList run(void (DownloadFile::*request)())
     {
         const int before = ends;
         events.clear();
-        (state.*request)();
+        QMetaObject::invokeMethod(loader, request);
         if (!QTest::qWaitFor([&] { return ends > before; }, 30000))
             return {"<job did not end>"};
         QTest::qWait(20); // anything reported after the end
-        return QStringList(events).filter(QRegularExpression("^(?!progress:)"));
+        return events;
     }
     void keyboard(const QString &product, const QString &usb)
     {
@@ -202,108 +134,82 @@ class TestDownloadFile : public QObject
     Q_OBJECT
 
 private slots:
+    // The program check (running 1.9), chained to the firmware check of a
+    // keyboard online; a fault on the last version file asked for.
     void checks_data()
     {
-        QTest::addColumn<QStringList>("versions"); // server, running, [server fw, keyboard fw]
-        QTest::addColumn<QStringList>("expected");
-        const QStringList found{"lumory:true", "info:Faster, smaller, better"};
-        const QStringList none{"lumory:false"}, fwFound{"firmware:true", "fwinfo:New lighting"};
-        auto row = [](const char *name, const QString &versions, const QStringList &expected) {
-            QTest::newRow(name) << versions.split(' ') << expected;
-        };
-        row("1.10 is newer than 1.9", "1.10 1.9", found);
-        row("V1.0.6 is 1.0.6", "V1.0.6 1.0.6", none);
-        row("older on the server", "1.0.0 1.0.1", none);
-        row("firmware 1.0.10 over 1.0.9", "1.0.0 1.0.0 1.0.10 1.0.9", none + fwFound);
-        row("firmware current", "1.0.0 1.0.0 1.0.5 1.0.5", none + QStringList{"firmware:false"});
-        row("no firmware on the server", "1.0.0 1.0.0 - 1.0.5",
-            none + QStringList{"firmware:false"});
-        row("both newer", "1.1 1.0.0 1.0.6 1.0.5", found + fwFound);
-    }
-    void checks()
-    {
-        QFETCH(QStringList, versions);
-        QFETCH(QStringList, expected);
-        Site site(versions.at(1));
-        site.put(kVersionFile, versionIni(versions.at(0)));
-        if (versions.size() > 2) {
-            if (versions.at(2) != "-")
-                site.put(kFwVersionFile, firmwareIni(versions.at(2)));
-            site.keyboard(kProduct, versions.at(3));
-        }
-        QCOMPARE(site.run(&overallVariate::checkUpdateDownload), expected);
-        QVERIFY(!QDir(site.prog + "/UpgradeLumory/Linux/VersionFile").exists());
-        // Each request signed as the server checks it, the blank in the product encoded.
-        QStringList requests;
-        for (const char *path : {"/UpgradeLumory/Linux/VersionFile/LumoryVersion.ini",
-                                 "/UpgradeFirmware/LLumory%20K108/VersionFile/FirmwareVersion.ini"})
-            requests << "GET " + QByteArray(path) + "?" + signedQuery(path) + " HTTP/1.1";
-        QCOMPARE(site.server.requestLines(), requests.mid(0, versions.size() > 2 ? 2 : 1));
-        QVERIFY(!QFileInfo::exists(site.prog + kFwVersionFile));
-    }
-
-    void transferFaults_data()
-    {
-        QTest::addColumn<bool>("firmware"); // the firmware check, else the program check
+        QTest::addColumn<QStringList>("versions"); // server; [server firmware, keyboard]
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<int>("requests");
-        QTest::addColumn<QString>("expected"); // first report
-        auto row = [](const char *name, bool firmware, Fault::Kind kind, int number,
-                      const QString &target, int requests, const QString &expected) {
-            Fault f{kind, number, number, target, 10, 1, 4000};
-            QTest::newRow(name) << firmware << f << requests << expected;
+        QTest::addColumn<QString>("expected"); // the reports; "error:" ends a prefix
+        const QString found = "lumory:true|info:Faster, smaller", none = "lumory:false|";
+        const QString fwFound = none + "firmware:true|fwinfo:New lighting";
+        const auto row = [](const char *name, const char *versions, Fault::Kind kind, int number,
+                            int requests, const QString &expected, const QString &target = {}) {
+            QTest::newRow(name) << QString(versions).split(' ')
+                                << Fault{kind, number, number, target, 10, 1, 4000} << requests
+                                << expected;
         };
         const QString relative = "FirmwareVersion.ini?" +
                                  signedQuery(kFwVersionFile.toUtf8().toPercentEncoding("/")) +
                                  "&hop=1";
-        row("firmware 404: none", true, Fault::Status, 404, {}, 1, "firmware:false");
-        row("firmware 500", true, Fault::Status, 500, {}, 1, "error:");
-        row("program 404", false, Fault::Status, 404, {}, 1, "error:");
-        row("4 redirections", true, Fault::Redirect, 4, {}, 5, "firmware:true");
-        row("5th redirection", true, Fault::Redirect, 5, {}, 5, "error:");
-        row("relative redirection", true, Fault::Redirect, 1, relative, 2, "firmware:true");
-        row("redirection to a local file", true, Fault::Redirect, 1, "file:", 1, "error:");
-        row("body cut short", true, Fault::CutBody, 0, {}, 1, "error:");
-        row("body stalls", false, Fault::SlowBody, 0, {}, 1, "error:");
+        row("1.10 is newer than 1.9", "1.10", Fault::None, 0, 1, found);
+        row("firmware 1.0.10 over 1.0.9", "V1.9 1.0.10 1.0.9", Fault::None, 0, 2, fwFound);
+        row("firmware current", "1.10 1.0.5 1.0.5", Fault::None, 0, 2, found + "|firmware:false");
+        row("no firmware on the server", "1.9 1.0.6 1.0.5", Fault::Status, 404, 2,
+            none + "firmware:false");
+        row("firmware 500", "1.9 1.0.6 1.0.5", Fault::Status, 500, 2, none + "error:");
+        row("program 404", "1.10", Fault::Status, 404, 1, "error:");
+        row("4 redirections", "1.9 1.0.6 1.0.5", Fault::Redirect, 4, 6, fwFound);
+        row("5th redirection", "1.9 1.0.6 1.0.5", Fault::Redirect, 5, 6, none + "error:");
+        row("relative redirection", "1.9 1.0.6 1.0.5", Fault::Redirect, 1, 3, fwFound, relative);
+        row("redirection to a local file", "1.9 1.0.6 1.0.5", Fault::Redirect, 1, 2,
+            none + "error:", "file:");
+        row("body cut short", "1.9 1.0.6 1.0.5", Fault::CutBody, 0, 2, none + "error:");
+        row("body stalls", "1.10", Fault::SlowBody, 0, 1, "error:");
     }
-    void transferFaults()
+    void checks()
     {
-        QFETCH(bool, firmware);
+        QFETCH(QStringList, versions);
         QFETCH(Fault, fault);
-        QFETCH(int, requests);
         QFETCH(QString, expected);
         Site site;
-        site.put(kFwVersionFile, firmwareIni("1.0.6") + QByteArray(200, '\n'));
-        site.put(kVersionFile, versionIni("1.0.0") + QByteArray(200, '\n'));
+        const bool online = versions.size() > 1;
+        site.put(kVersionFile, versionIni(versions.at(0)) + QByteArray(200, '\n'));
+        if (online) {
+            site.put(kFwVersionFile,
+                     "[FirmwareVersion]\nhx_usb_app_Version=" + versions.at(1).toUtf8() +
+                         "\nEnglishUpdateInfo=New lighting\n" + QByteArray(200, '\n'));
+            site.keyboard(kProduct, versions.at(2));
+        }
         if (fault.redirectTarget == "file:") { // readable, and it would say "newer"
-            QVERIFY(writeFile(site.top.path() + "/local.ini", firmwareIni("9.9")));
+            QVERIFY(writeFile(site.top.path() + "/local.ini",
+                              "[FirmwareVersion]\nhx_usb_app_Version=9"));
             fault.redirectTarget = QUrl::fromLocalFile(site.top.path() + "/local.ini").toString();
         }
-        site.server.setFault(firmware ? kFwVersionFile : kVersionFile, fault);
-        site.state.setKBInfo(kProduct, "1.0.5", 0, QString(), QString(), QString());
-        const QStringList events = site.run(firmware ? &overallVariate::checkFirmwareUpdate
-                                                     : &overallVariate::checkUpdateDownload);
-        QVERIFY2(!events.isEmpty() && events.first().startsWith(expected),
-                 qPrintable(events.join(" | ")));
-        QCOMPARE(site.server.requestLines().size(), requests);
-        QVERIFY(!QFileInfo::exists(site.prog + (firmware ? kFwVersionFile : kVersionFile)));
+        site.server.setFault(online ? kFwVersionFile : kVersionFile, fault);
+        const QString events = site.run(&DownloadFile::checkUpdateSlot).join('|');
+        QVERIFY2(expected.endsWith("error:") ? events.startsWith(expected) : events == expected,
+                 qPrintable(events));
+        QTEST(site.server.requestLines().size(), "requests");
+        // Each request signed as the server checks it, the product's blank and ü encoded.
+        QStringList requests;
+        for (const char *path :
+             {"/UpgradeLumory/Linux/VersionFile/LumoryVersion.ini",
+              "/UpgradeFirmware/LLumory%20K108%C3%BC/VersionFile/FirmwareVersion.ini"})
+            requests << "GET " + QByteArray(path) + "?" + signedQuery(path) + " HTTP/1.1";
+        QCOMPARE(site.server.requestLines().mid(0, online ? 2 : 1),
+                 requests.mid(0, online ? 2 : 1));
+        QVERIFY(!QFileInfo::exists(site.prog + kVersionFile));
+        QVERIFY(!QFileInfo::exists(site.prog + kFwVersionFile));
     }
 
-    void timeServerRotation_data()
-    {
-        QTest::addColumn<int>("answering"); // -1: none
-        QTest::addColumn<int>("next");
-        QTest::newRow("3rd answers, 4th next") << 2 << 3;
-        QTest::newRow("7th answers, 1st next") << 6 << 0;
-        QTest::newRow("all down") << -1 << -1;
-    }
+    // Only the k-th daytime server answers (7: all, -1: none); the others are
+    // down in different ways.
     void timeServerRotation()
     {
-        QFETCH(int, answering);
-        QFETCH(int, next);
-        Site site("1.0.0", 300);
+        Site site(300);
         site.put(kVersionFile, versionIni("1.0.0"));
-        // Only server `k` answers (7: all); the others are down in different ways.
         auto only = [&](int k) {
             using D = sim::DaytimeServer;
             for (int i = 0; i < 7; ++i)
@@ -312,87 +218,84 @@ private slots:
                                         : i % 3 == 1     ? D::Garbage
                                                          : D::Refused);
         };
-        if (answering < 0) {
-            only(-1);
-            QCOMPARE(site.run(&overallVariate::checkUpdateDownload),
-                     QStringList{"error:获取时间错误!"});
-            QVERIFY(site.server.requestLines().isEmpty());
-            QVERIFY(!QFileInfo::exists(site.prog + kVersionFile));
-            return;
-        }
-        // The server after `answering` first, so that the search for it wraps.
-        for (int k : {(answering + 1) % 7, answering}) {
+        // The 4th answers, then the search from the 5th wraps to the 3rd.
+        for (int k : {3, 2}) {
             only(k);
-            QCOMPARE(site.run(&overallVariate::checkUpdateDownload), QStringList{"lumory:false"});
+            QCOMPARE(site.run(&DownloadFile::checkUpdateSlot), QStringList{"lumory:false"});
         }
         only(7);
         int before[7];
         for (int i = 0; i < 7; ++i)
             before[i] = site.daytime[i].connections();
-        QCOMPARE(site.run(&overallVariate::checkUpdateDownload), QStringList{"lumory:false"});
+        QCOMPARE(site.run(&DownloadFile::checkUpdateSlot), QStringList{"lumory:false"});
         for (int i = 0; i < 7; ++i)
-            QCOMPARE(site.daytime[i].connections() - before[i], i == next ? 1 : 0);
+            QCOMPARE(site.daytime[i].connections() - before[i], i == 3 ? 1 : 0);
+        only(-1);
+        QCOMPARE(site.run(&DownloadFile::checkUpdateSlot), QStringList{"error:获取时间错误!"});
+        QCOMPARE(site.server.requestLines().size(), 3);
+        QVERIFY(!QFileInfo::exists(site.prog + kVersionFile));
     }
 
     // A new program: paths are checked before anything is deleted or written
-    // (a canary outside the program directory stays as it is), then the
-    // installer is started with its seven arguments and the program quits.
+    // (old.txt stays, a canary outside the program directory stays as it
+    // is), then the installer is started with its seven arguments and the
+    // program quits.
     void programDownload_data()
     {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("deletion"); // besides old.txt
-        QTest::addColumn<QString>("product");  // a firmware download for this keyboard instead
-        QTest::addColumn<QString>("expected"); // last report
-        const QString upgrade = "/UpgradeLumory/Linux/Lumory/Upgrade/",
-                      ok = kNewFiles + "readme.txt";
-        const QString out = "/UpgradeLumory/../../canary.txt", none;
-        const QStringList started{upgrade + "Upgrade", ok, kNewFiles + "data/a b.txt"};
-        QTest::newRow("installer delivered, started") << started << none << none << "exit";
-        QTest::newRow("no installer") << QStringList{ok} << none << none << "error:";
-        QTest::newRow("no files listed") << QStringList{} << none << none << "error:";
-        QTest::newRow("file list leaves") << QStringList{ok, out} << none << none << "error:";
-        QTest::newRow("delete list leaves") << QStringList{ok} << out << none << "error:";
+        QTest::addColumn<QStringList>("entries"); // "-": to delete, besides old.txt
+        QTest::addColumn<QString>("product");     // a firmware download for this keyboard instead
+        QTest::addColumn<int>("stage"); // 0 refused at once, 1 failed after downloading, 2 started
+        const QString ok = kNewFiles + "readme.txt", none;
+        const QStringList started{kUpgrade + "Upgrade", ok, kNewFiles + "data/a b.txt"};
+        QTest::newRow("installer delivered, started") << started << none << 2;
+        QTest::newRow("no installer") << QStringList{ok} << none << 1;
+        QTest::newRow("installer not unpacked")
+            << QStringList{started.first(), ok, kUpgrade + "pack.lumoryzip"} << none << 1;
+        QTest::newRow("no files listed") << QStringList{} << none << 0;
+        QTest::newRow("file list leaves")
+            << QStringList{ok, "/UpgradeLumory/../../canary.txt"} << none << 0;
         QTest::newRow("through a link")
-            << QStringList{ok} << "/UpgradeLumory/out/canary.txt" << none << "error:";
-        QTest::newRow("archive entry leaves")
-            << QStringList{ok, upgrade + "pack.lumoryzip"} << none << none << "error:";
-        QTest::newRow("product leaves") << QStringList{} << none << "../.."
-                                        << "error:";
+            << QStringList{ok, "-/UpgradeLumory/out/canary.txt"} << none << 0;
+        QTest::newRow("product leaves") << QStringList{} << "../.." << 0;
     }
     void programDownload()
     {
-        QFETCH(QStringList, files);
-        QFETCH(QString, deletion);
+        QFETCH(QStringList, entries);
         QFETCH(QString, product);
-        QFETCH(QString, expected);
+        QFETCH(int, stage);
         Site site;
-        QVERIFY(writeFile(site.prog + "/UpgradeLumory/old.txt", "obsolete"));
+        const QString old = site.prog + "/UpgradeLumory/old.txt";
+        QVERIFY(writeFile(old, "obsolete"));
         QVERIFY(QFile::link(site.top.path(), site.prog + "/UpgradeLumory/out"));
-        site.put(
-            kUrlFile,
-            urlXml(files, QStringList{"/UpgradeLumory/old.txt", deletion}.filter("/")).toUtf8());
+        QString lists[2]; // files, deletions
+        for (const QString &entry : QStringList{"-/UpgradeLumory/old.txt"} + entries)
+            lists[entry.startsWith('-')] +=
+                "<FileURL url=\"" + entry.mid(entry.startsWith('-')) + "\"/>";
+        site.put("/UpgradeLumory/Linux/URLFile/LumoryFileURL.xml",
+                 ("<L><tools_FileURL_1.9>" + lists[0] +
+                  "</tools_FileURL_1.9><tools_DeleteFile_1.9>" + lists[1] +
+                  "</tools_DeleteFile_1.9></L>")
+                     .toUtf8());
         site.put(kNewFiles + "readme.txt", "new");
         site.put(kNewFiles + "data/a b.txt", "data");
-        site.put("/UpgradeLumory/Linux/Lumory/Upgrade/pack.lumoryzip",
-                 storedZip("../../canary.txt", "overwritten"));
+        site.put(kUpgrade + "pack.lumoryzip", "not a zip archive");
         // A stand-in installer that writes down its arguments.
-        site.put("/UpgradeLumory/Linux/Lumory/Upgrade/Upgrade",
+        site.put(kUpgrade + "Upgrade",
                  "#!/bin/sh\nd=\"$(dirname \"$0\")\"\nprintf '%s\\n' \"$@\" > \"$d/args.tmp\"\n"
                  "mv \"$d/args.tmp\" \"$d/args.txt\"\n");
         site.keyboard(product, "1.0.0");
         const QStringList events =
-            site.run(product.isEmpty() ? &overallVariate::dowmloadLumoryUpdateFile
-                                       : &overallVariate::dowmloadFirmwareUpdateFile);
-        QVERIFY2(!events.isEmpty() && events.last().startsWith(expected),
+            site.run(product.isEmpty() ? &DownloadFile::dowmloadLumoryUpdateFileSlot
+                                       : &DownloadFile::dowmloadFirmwareUpdateFileSlot);
+        QVERIFY2(!events.isEmpty() && events.last().startsWith(stage == 2 ? "exit" : "error:"),
                  qPrintable(events.join(" | ")));
+        QCOMPARE(events.contains("exit"), stage == 2);
         QCOMPARE(readFile(site.top.path() + "/canary.txt"), QByteArray("canary"));
-        QCOMPARE(events.contains("exit"), expected == "exit");
-        if (!product.isEmpty())
-            QVERIFY(site.server.requestLines().isEmpty());
-        if (expected != "exit")
+        QCOMPARE(QFileInfo::exists(old), stage == 0);
+        QCOMPARE(site.server.requestLines().isEmpty(), !product.isEmpty());
+        if (stage != 2)
             return;
-        QVERIFY(!QFileInfo::exists(site.prog + "/UpgradeLumory/old.txt"));
-        QVERIFY(!QFileInfo::exists(site.prog + "/UpgradeLumory/Linux/Lumory/Upgrade"));
+        QVERIFY(!QFileInfo::exists(site.prog + kUpgrade));
         const QString args = site.prog + "/Upgrade/args.txt";
         QTRY_VERIFY(QFileInfo::exists(args));
         QCOMPARE(QString::fromUtf8(readFile(args)).split('\n', Qt::SkipEmptyParts),
@@ -401,33 +304,13 @@ private slots:
         QCOMPARE(readFile(site.prog + kNewFiles + "data/a b.txt"), QByteArray("data"));
     }
 
-    void firmwareDownload()
-    {
-        Site site;
-        site.keyboard(kProduct, "1.0.5");
-        const QString package = site.prog + "/UpgradeFirmware/" + kProduct + "/Firmware";
-        QVERIFY(writeFile(package + "/hx_usb_app_V1.00.bin", "stale image"));
-        site.put(kFwUrlFile,
-                 "<?xml version='1.0'?><F><Firmware_FileURL><FileURL "
-                 "hx_usb_app=\"/Firmware/hx_usb_app_V1.06.bin\"/></Firmware_FileURL></F>");
-        site.put("/UpgradeFirmware/" + kProduct + "/Firmware/hx_usb_app_V1.06.bin", "new image");
-        QCOMPARE(site.run(&overallVariate::dowmloadFirmwareUpdateFile),
-                 QStringList({"number:1", "close", "update:" + package}));
-        QCOMPARE(site.events.filter("progress:"), QStringList({"progress:1", "progress:1"}));
-        QCOMPARE(site.loader->downloadMode(), 5);
-        QCOMPARE(QDir(package).entryList(QDir::Files), QStringList{"hx_usb_app_V1.06.bin"});
-        QCOMPARE(readFile(package + "/hx_usb_app_V1.06.bin"), QByteArray("new image"));
-        site.state.unModeFirmware();
-        QTRY_VERIFY(!QDir(site.prog + "/UpgradeFirmware").exists());
-    }
-
     void oneJobAtATime()
     {
         Site site;
         site.put(kVersionFile, versionIni("1.0.0"));
-        site.state.checkUpdateDownload();
-        site.state.dowmloadLumoryUpdateFile();
-        QCOMPARE(site.run(&overallVariate::checkUpdateDownload), QStringList{"lumory:false"});
+        QMetaObject::invokeMethod(site.loader, &DownloadFile::checkUpdateSlot);
+        QMetaObject::invokeMethod(site.loader, &DownloadFile::dowmloadLumoryUpdateFileSlot);
+        QCOMPARE(site.run(&DownloadFile::checkUpdateSlot), QStringList{"lumory:false"});
         QTest::qWait(200);
         QCOMPARE(site.server.requestLines().size(), 1);
         QCOMPARE(site.ends, 1);
@@ -436,24 +319,9 @@ private slots:
         config.baseUrl.clear();
         site.state.setConfig(config);
         const int asked = site.daytime[0].connections() + site.daytime[1].connections();
-        QCOMPARE(site.run(&overallVariate::checkUpdateDownload), QStringList());
+        QCOMPARE(site.run(&DownloadFile::checkUpdateSlot), QStringList());
         QCOMPARE(site.server.requestLines().size(), 1);
         QCOMPARE(site.daytime[0].connections() + site.daytime[1].connections(), asked);
-    }
-
-    void stopDuringTimeQuery()
-    {
-        Site site("1.0.0", 60000);
-        for (auto &d : site.daytime)
-            d.setMode(sim::DaytimeServer::Silent);
-        site.state.checkUpdateDownload();
-        QTRY_VERIFY(std::any_of(std::begin(site.daytime), std::end(site.daytime),
-                                [](const sim::DaytimeServer &d) { return d.connections() > 0; }));
-        site.thread.requestInterruption();
-        site.thread.quit();
-        QVERIFY(site.thread.wait(20000)); // a bound, not a speed figure
-        QVERIFY(!QFileInfo::exists(site.prog + kVersionFile));
-        QVERIFY(site.server.requestLines().isEmpty());
     }
 };
 

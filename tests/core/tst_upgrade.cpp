@@ -63,12 +63,35 @@ class TestUpgrade : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The running program, if any: a binary, or a script noting the data it sees at exit.
+    void newFilesReplaceOldOnesAndProgramRestarts_data()
+    {
+        QTest::addColumn<QString>("running");
+        QTest::newRow("not running") << "";
+        QTest::newRow("binary running") << "binary";
+        QTest::newRow("script running") << "script";
+    }
     void newFilesReplaceOldOnesAndProgramRestarts()
     {
+        QFETCH(QString, running);
         Install install;
         install.args[1] = "4"; // one file more than there are: logged, not fatal
+        const QString exe = install.dir + "/Lumory";
+        if (running == "binary")
+            QVERIFY(QFile::remove(exe) &&
+                    QFile::copy(QStandardPaths::findExecutable("sleep"), exe));
+        else if (running == "script")
+            install.put(exe, "sleep 1; echo \"saw $(cat config/a.ini)\" >> marker.txt", true);
+        QProcess program;
+        program.setWorkingDirectory(install.dir);
+        if (!running.isEmpty()) {
+            program.start(exe, {running == "binary" ? "1" : ""});
+            QVERIFY(program.waitForStarted());
+        }
         QCOMPARE(install.run(), 0);
-        QTRY_COMPARE(readLines(install.marker), QStringList{"new"});
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(0));
+        QTRY_COMPARE(readLines(install.marker).join(','),
+                     running == "script" ? "saw old a,new" : "new");
         QCOMPARE(readFile(install.dir + "/Lumory"), readFile(install.newDir + "/Lumory"));
         QVERIFY(QFileInfo(install.dir + "/Lumory").isExecutable());
         QCOMPARE(readFile(install.dir + "/config/a.ini"), "new a");
@@ -78,27 +101,6 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(install.dir + "/linked")); // no link, no temporary left
         QVERIFY(install.outsideUntouched());
         QVERIFY(readFile(install.dir + "/Upgrade/upgrade.log").contains("new files, expected 4"));
-    }
-
-    // The running program: a binary, or a script noting the data it sees at exit.
-    void copyWaitsUntilTheProgramHasExited()
-    {
-        for (const bool binary : {true, false}) {
-            Install install;
-            const QString exe = install.dir + "/Lumory";
-            if (binary)
-                QVERIFY(QFile::remove(exe) &&
-                        QFile::copy(QStandardPaths::findExecutable("sleep"), exe));
-            else
-                install.put(exe, "sleep 1; echo \"saw $(cat config/a.ini)\" >> marker.txt", true);
-            QProcess running;
-            running.setWorkingDirectory(install.dir);
-            running.start(exe, {binary ? "1" : ""});
-            QVERIFY(running.waitForStarted());
-            QCOMPARE(install.run(), 0);
-            QVERIFY(running.state() == QProcess::NotRunning || running.waitForFinished(0));
-            QTRY_COMPARE(readLines(install.marker).join(','), binary ? "new" : "saw old a,new");
-        }
     }
 
     void refusedWithoutWritingAndProgramBack_data()

@@ -6,6 +6,7 @@
 #include "Update/overallvariate.h"
 #include "daytimeserver.h"
 #include "demoupdate.h"
+#include "main/apppaths.h"
 #include "simbus.h"
 #include "testsupport.h"
 
@@ -78,10 +79,8 @@ private Q_SLOTS:
         page->UpdateTipTimerStart();
         p.state.setBuay(true);
         p.state.LumoryUpdate(program);
-        if (firmware >= 0) {
+        if (firmware >= 0)
             p.state.FirmwareUpdate(firmware == 1);
-            p.state.setFirmwareUpdateInfo(QStringLiteral("new firmware"));
-        }
         QTest::qWait(10);
 
         // With a keyboard online the page waits for its firmware result.
@@ -98,8 +97,6 @@ private Q_SLOTS:
         if (program) // not before the firmware result
             QCOMPARE(page->lumoryButton()->isEnabled(), !pending);
         QCOMPARE(page->firmwareButton()->isEnabled(), firmware == 1);
-        if (firmware == 1)
-            QCOMPARE(page->firmwareInfo()->text(), QStringLiteral("new firmware"));
         const int firmwareY = page->firmwareRow()->y();
 
         // The keyboard goes: its row with it, and the status when nothing is left.
@@ -118,29 +115,17 @@ private Q_SLOTS:
         }
     }
 
-    void tipTexts_data()
+    void waitingDots()
     {
-        QTest::addColumn<int>("lang");
-        QTest::addColumn<QString>("one"); // one dot (U+00B7) after the text
-        QTest::newRow("English") << 1 << QStringLiteral("Check new version,Please wait\u00b7");
-        QTest::newRow("Chinese") << 0 << QStringLiteral("正在检查新版本，请稍后\u00b7");
-    }
-
-    void tipTexts()
-    {
-        QFETCH(int, lang);
-        QFETCH(QString, one);
-        const QString two = one + QChar(0xb7), three = two + QChar(0xb7);
         ScratchAppDir dir(false);
         Page p(serverConfig());
         onlineUpdate *page = p.page;
-        page->SetLanguage(lang);
+        const QString one = QStringLiteral("Check new version,Please wait\u00b7");
+        const QString two = one + QChar(0xb7), three = two + QChar(0xb7);
         page->UpdateTipTimerStart();
-        QCOMPARE(page->tipTimer()->interval(), 300);
         QCOMPARE(page->statusLabel()->text(), one);
         // The counter starts at 1: the first tick shows two dots, then three, one.
-        QSignalSpy ticks(page->tipTimer(), &QTimer::timeout);
-        QVERIFY(ticks.wait(2000));
+        QVERIFY(QSignalSpy(page->tipTimer(), &QTimer::timeout).wait(2000));
         QCOMPARE(page->statusLabel()->text(), two);
         page->UpdateTipTimerStop();
         auto tick = [page] {
@@ -151,8 +136,8 @@ private Q_SLOTS:
         // A new check starts with one dot; the counter goes on where it was.
         page->UpdateTipTimerStart();
         QCOMPARE(page->statusLabel()->text(), one);
-        page->UpdateTipSlot();
-        QCOMPARE(page->statusLabel()->text(), three);
+        page->SetLanguage(0);
+        QCOMPARE(tick(), QStringLiteral("正在检查新版本，请稍后\u00b7\u00b7\u00b7"));
     }
 
     void errorDuringDownload()
@@ -179,56 +164,36 @@ private Q_SLOTS:
         QVERIFY(page->lumoryBar()->isHidden() && page->firmwareBar()->isHidden());
     }
 
-    // Written with a check box state (0 off, 2 on) and read back; a file that
-    // cannot be read leaves the default (on).
-    void autoUpdateFile_data()
+    // The check box follows AutoUpdate.xml: a file that cannot be used means
+    // on, and what the user had there is kept aside when a choice is written.
+    void autoCheckBox_data()
     {
-        QTest::addColumn<QByteArray>("content");    // empty: written; "-": no file
-        QTest::newRow("written 0") << QByteArray(); // the tag names the state written
-        QTest::newRow("written 2") << QByteArray();
+        QTest::addColumn<QByteArray>("content");
         QTest::newRow("not XML") << QByteArray("Auto=0");
         QTest::newRow("no Auto") << QByteArray("<COMMAND><Update><AutoUpdate/></Update></COMMAND>");
-        QTest::newRow("missing") << QByteArray("-");
     }
-
-    void autoUpdateFile()
-    {
-        QFETCH(QByteArray, content);
-        const bool written = content.isEmpty();
-        const int state = QByteArray(QTest::currentDataTag()).endsWith('2') ? 2 : 0;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("config/AutoUpdate.xml"));
-        if (written) {
-            QVERIFY(AutoUpdateFile::write(path, state));
-            QCOMPARE(
-                QString::fromUtf8(TestSupport::readFile(path)),
-                QStringLiteral("<?xml version='1.0' encoding='UTF-8'?>\n<COMMAND>\n    <Update>\n"
-                               "        <AutoUpdate Auto=\"%1\"/>\n    </Update>\n</COMMAND>\n")
-                    .arg(state));
-        } else if (content != "-") {
-            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")));
-            QVERIFY(TestSupport::writeFile(path, content));
-        }
-        bool on = true;
-        QCOMPARE(AutoUpdateFile::read(path, &on), written);
-        QCOMPARE(on, !written || state != 0);
-    }
-
     void autoCheckBox()
     {
+        QFETCH(QByteArray, content);
         ScratchAppDir dir(false);
         const QString path = AutoUpdateFile::defaultPath();
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")));
-        QVERIFY(TestSupport::writeFile(path, "garbage"));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")) &&
+                TestSupport::writeFile(path, content));
         {
             Page p(serverConfig(), -1);
-            QVERIFY(p.page->autoCheckBox()->isChecked()); // unreadable: on
+            QVERIFY(p.page->autoCheckBox()->isChecked() && p.state.getAutoUpdate());
             p.page->autoCheckBox()->setChecked(false);
             QVERIFY(!p.state.getAutoUpdate());
         }
-        QCOMPARE(TestSupport::readFile(path + QStringLiteral(".broken")), QByteArray("garbage"));
+        QCOMPARE(TestSupport::readFile(path),
+                 QByteArray("<?xml version='1.0' encoding='UTF-8'?>\n<COMMAND>\n    <Update>\n"
+                            "        <AutoUpdate Auto=\"0\"/>\n    </Update>\n</COMMAND>\n"));
+        QCOMPARE(TestSupport::readFile(path + ".broken"), content.startsWith('<') ? "" : content);
         Page p(serverConfig(), -1);
         QVERIFY(!p.page->autoCheckBox()->isChecked() && !p.state.getAutoUpdate());
+        p.page->autoCheckBox()->setChecked(true);
+        bool on = false;
+        QVERIFY(AutoUpdateFile::read(path, &on) && on && p.state.getAutoUpdate());
     }
 
     void unconfigured()
@@ -260,9 +225,14 @@ private Q_SLOTS:
         QSignalSpy accepted(&silent, &sim::DaytimeServer::connectionAccepted);
         p->state.checkUpdate();
         QVERIFY(accepted.wait(10000));
-        // The downloader waits for the time; the page (and its thread) goes.
+        // The downloader waits for the time; the page (and its thread) goes,
+        // and the file begun for the version is removed.
+        const QString file = AppPaths::downloadDir() +
+                             QStringLiteral("/UpgradeLumory/Linux/VersionFile/LumoryVersion.ini");
         QVERIFY(p->page->tipTimer()->isActive() && p->page->workerThread()->isRunning());
+        QVERIFY(QFileInfo::exists(file));
         delete p;
+        QVERIFY(!QFileInfo::exists(file));
     }
 
     void firmwareFromDemoSite()
@@ -287,12 +257,22 @@ private Q_SLOTS:
         QTRY_VERIFY(!p.state.getBuay());
         QVERIFY(!p.page->firmwareRow()->isHidden() && p.page->isVisible());
         QVERIFY(p.page->firmwareInfo()->text().contains(QStringLiteral("1.0.6")));
+        // An image of an earlier download never joins the new package.
+        const QString downloads = AppPaths::downloadDir() + QStringLiteral("/UpgradeFirmware");
+        const QString image = QStringLiteral("/%1/Firmware/hx_usb_app_V1.0%2.bin")
+                                  .arg(QString::fromLatin1(sim::kDualModeProductName));
+        QVERIFY(QDir().mkpath(QFileInfo(downloads + image.arg(0)).path()) &&
+                TestSupport::writeFile(downloads + image.arg(0), "stale"));
         QTest::mouseClick(p.page->firmwareButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(packages.size(), 1, 20000);
-        const QDir package(packages.first());
-        QVERIFY(package.exists(QStringLiteral("hx_usb_app_V1.06.bin")));
+        QCOMPARE(QDir(packages.first()).entryList(QDir::Files),
+                 QStringList{"hx_usb_app_V1.06.bin"});
+        QCOMPARE(TestSupport::readFile(downloads + image.arg(6)),
+                 TestSupport::readFile(dir.path() + "/firmware/K108/hx_usb_app_V1.06.bin"));
         QTRY_VERIFY(!p.page->isVisible()); // the page closed, the bar full
-        QCOMPARE(p.page->firmwareBar()->value(), p.page->firmwareBar()->maximum());
+        QVERIFY(p.page->firmwareBar()->value() == 1 && p.page->firmwareBar()->maximum() == 1);
+        p.state.unModeFirmware(); // the package is done with
+        QTRY_VERIFY(!QFileInfo::exists(downloads));
     }
 };
 
