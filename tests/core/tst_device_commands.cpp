@@ -34,24 +34,6 @@ QByteArray num(qint64 n, int base = 10)
     return QByteArray::number(n, base);
 }
 
-// A scripted keyboard with one map of `keys` key codes and colours and
-// `modes` lighting-mode entries, answering range reads with entry i = i.
-QByteArray mapKeyboard(const QByteArray &req, int keys, int modes)
-{
-    const uint8_t cmd = byteAt(req, 0), sub = byteAt(req, 1);
-    QByteArray a = answerTo(req);
-    if ((cmd == 0x20 || cmd == 0x30 || cmd == 0x60) && sub == 0x00) {
-        a[8] = 1;
-        a[9] = char(cmd == 0x60 ? modes : keys);
-    } else if (sub == (cmd == 0x60 ? 0x03 : 0x10)) { // a range read, echoed
-        const int size = cmd == 0x60 ? 1 : 4, first = byteAt(req, 9);
-        a.replace(8, 3, req.mid(8, 3));
-        for (int k = first; k <= byteAt(req, 10) && 12 + size * (k - first) < 64; ++k)
-            a[12 + size * (k - first)] = char(k);
-    }
-    return a;
-}
-
 // (first, last) of range frames; (argument, length) of macro frames.
 Ranges rangesOf(const QList<QByteArray> &frames, bool macro = false)
 {
@@ -132,27 +114,45 @@ class TestDeviceCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void mapsAreReadInChunks_data()
+    void mapsTravelInCheckedChunks_data()
     {
         QTest::addColumn<int>("keys");
         QTest::addColumn<Ranges>("keyRanges");
         QTest::addColumn<int>("modes");
         QTest::addColumn<Ranges>("modeRanges");
-        using R = Ranges;
-        QTest::newRow("one chunk") << 5 << R{{0, 4}} << 7 << R{{0, 6}};
-        QTest::newRow("exact chunks") << 26 << R{{0, 12}, {13, 25}} << 96 << R{{0, 47}, {48, 95}};
-        QTest::newRow("chunks and a rest")
-            << 27 << R{{0, 12}, {13, 25}, {26, 26}} << 97 << R{{0, 47}, {48, 95}, {96, 96}};
-        QTest::newRow("empty maps") << 0 << R{} << 0 << R{};
+        QTest::newRow("exact chunks")
+            << 26 << Ranges{{0, 12}, {13, 25}} << 96 << Ranges{{0, 47}, {48, 95}};
+        QTest::newRow("chunks and a rest") << 27 << Ranges{{0, 12}, {13, 25}, {26, 26}} << 97
+                                           << Ranges{{0, 47}, {48, 95}, {96, 96}};
     }
 
-    void mapsAreReadInChunks()
+    void mapsTravelInCheckedChunks()
     {
         // Key codes and colours in chunks of 13 entries, modes in chunks of 48.
+        // Reads and writes of key codes count only when the answer echoes the
+        // map and range asked for.
         QFETCH(int, keys);
         QFETCH(int, modes);
+        std::atomic<int> shift{0};
         ScriptedBackend kb;
-        kb.setHandler([keys, modes](const QByteArray &r) { return mapKeyboard(r, keys, modes); });
+        kb.setHandler([&](const QByteArray &r) {
+            const uint8_t cmd = byteAt(r, 0), sub = byteAt(r, 1);
+            QByteArray a = answerTo(r);
+            if ((cmd == 0x20 || cmd == 0x30 || cmd == 0x60) && sub == 0x00) {
+                a[8] = 1;
+                a[9] = char(cmd == 0x60 ? modes : keys);
+            } else if (sub == (cmd == 0x60 ? 0x03 : 0x10)) { // a range read: entry i = i
+                const int size = cmd == 0x60 ? 1 : 4, first = byteAt(r, 9);
+                a.replace(8, 3, r.mid(8, 3));
+                for (int k = first; k <= byteAt(r, 10) && 12 + size * (k - first) < 64; ++k)
+                    a[12 + size * (k - first)] = char(k);
+            } else if (cmd == 0x20 && sub == 0x11) { // status 0, map, first, last
+                a.replace(12, 3, r.mid(8, 3));
+            }
+            if (cmd == 0x20 && (sub & 0xFE) == 0x10)
+                a[sub == 0x11 ? 13 : 9] = char(byteAt(r, 9) + shift);
+            return a;
+        });
         Link link(&kb);
         Device *d = link.device;
         LogCapture log;
@@ -164,42 +164,20 @@ private slots:
         QTEST(rangesOf(framesOf(kb.frames(), 0x60, 0x03)), "modeRanges");
         const QString plan = QStringLiteral("m_nlm=%1 round=%2 mod=%3");
         QCOMPARE(log.count(plan.arg(modes).arg(modes / 48).arg(modes % 48)), 1);
-    }
 
-    void keyCodesAreCheckedByTheirEcho()
-    {
-        // Reads and writes of key codes count only when the answer echoes the
-        // map and range asked for.
-        std::atomic<int> shift{0};
-        ScriptedBackend kb;
-        kb.setHandler([&shift](const QByteArray &r) {
-            QByteArray a = mapKeyboard(r, 20, 0);
-            if (byteAt(r, 0) == 0x20 && byteAt(r, 1) == 0x11) // status 0, map, first, last
-                a.replace(12, 3, r.mid(8, 3));
-            if (byteAt(r, 0) == 0x20 && (byteAt(r, 1) & 0xFE) == 0x10)
-                a[byteAt(r, 1) == 0x11 ? 13 : 9] = char(byteAt(r, 9) + shift);
-            return a;
-        });
-        Link link(&kb);
-        Device *d = link.device;
-        for (auto step : {&Device::getKCInfo, &Device::getCurKCMID, &Device::getCurKCM})
-            QCOMPARE((d->*step)(), WK_SUCCESS);
-        const QByteArray before = raw(d->keyCodes(), d->kcCount());
+        const QByteArray before = raw(d->keyCodes(), keys);
         const QByteArray entries = QByteArray::fromHex("0204000002050000");
-
         shift = 1; // the answers name another range
         QCOMPARE(d->setKC(3, 4, u8(entries)), WK_ERROR_VERIFY);
         QByteArray dest(8, 'x');
         QCOMPARE(d->getKC(3, 4, reinterpret_cast<unsigned char *>(dest.data())), WK_ERROR_VERIFY);
         QCOMPARE(dest, QByteArray(8, 'x'));
         QCOMPARE(d->getCurKCM(), WK_ERROR_VERIFY);
-        QCOMPARE(raw(d->keyCodes(), d->kcCount()), before);
-
+        QCOMPARE(raw(d->keyCodes(), keys), before);
         shift = 0;
         QCOMPARE(d->setKC(3, 4, u8(entries)), WK_SUCCESS);
-        QCOMPARE(raw(d->keyCodes(), d->kcCount()), before.left(12) + entries + before.mid(20));
+        QCOMPARE(raw(d->keyCodes(), keys), before.left(12) + entries + before.mid(20));
     }
-
     void settersStoreOnlyConfirmedValues_data()
     {
         QTest::addColumn<int>("personality");
@@ -278,7 +256,7 @@ private slots:
         QCOMPARE(values(d, s.keyboard), after);
     }
 
-    void answersMustEchoTheirCommand()
+    void answersAreCheckedAndChangesShown()
     {
         Loaded s;
         QVERIFY(s.ok);
@@ -304,15 +282,9 @@ private slots:
         QCOMPARE(d->setFactoryReset(), WK_ERROR_VERIFY);
         s.keyboard->injectFault(fault(FaultKind::WriteFailure));
         QCOMPARE(d->setFactoryReset(), WK_ERROR_WRITE);
-    }
 
-    void bluetoothChangesAreShown()
-    {
-        // Each answered change is shown as (1, status); a sleep time of 0
-        // (never) leaves the last real one.
-        Loaded s;
-        QVERIFY(s.ok);
-        Device *d = s.device();
+        // Each answered Bluetooth change is shown as (1, status); a sleep time
+        // of 0 (never) leaves the last real one.
         QSignalSpy state(d, &Device::emitState);
         QCOMPARE(d->setSleepTime(300000), WK_SUCCESS);
         QCOMPARE(d->setSleepTime(0), WK_SUCCESS);
@@ -324,11 +296,11 @@ private slots:
             shown << emission.at(0).toInt() << emission.at(1).toInt();
         QCOMPARE(shown, (QList<int>{1, 0, 1, 0, 1, 3}));
     }
-
-    void timeoutsKeepTheModel()
+    void eachCommandTakesOnlyItsOwnAnswer()
     {
         SimLink s(sim::Personality::UsbOnly); // no answer at all to group 0xB0
         Device *d = s.device();
+        QSignalSpy notified(d, &Device::emitNotify);
         QCOMPARE(d->getScanSpeed(), WK_SUCCESS);
         const uint16_t speed = d->scanSpeed();
         LogCapture log;
@@ -337,9 +309,9 @@ private slots:
         QCOMPARE(d->scanSpeed(), speed);
         QCOMPARE(d->getBtName(), WK_ERROR_TIMEOUT);
         QCOMPARE(d->getSleepTime(), WK_ERROR_TIMEOUT);
-        QCOMPARE(d->btNameRecord(), QByteArray(12, '\0'));
-        QCOMPARE(log.count(QStringLiteral("getBtName WK_ERROR_TIMEOUT=ee00000d")), 1);
-        QCOMPARE(log.count(QStringLiteral("getSleepTime WK_ERROR_TIMEOUT=ee00000d")), 1);
+        for (const char *call : {"getBtName", "getSleepTime"})
+            QCOMPARE(log.count(QLatin1String(call) + QLatin1String(" WK_ERROR_TIMEOUT=ee00000d")),
+                     1);
 
         // A late answer to a command that gave up is not taken by the next one.
         sim::Fault late = fault(FaultKind::LateAnswer);
@@ -352,17 +324,10 @@ private slots:
         QCOMPARE(d->scanSpeed(), speed);
         QCOMPARE(d->getDeviceInfo(), WK_SUCCESS);
         QCOMPARE(d->productNameBlock(), s.keyboard->productName());
-    }
 
-    void notificationsAreNeverTakenAsAnswers()
-    {
-        SimLink s;
-        Device *d = s.device();
-        QSignalSpy notified(d, &Device::emitNotify);
         // Only slots lent by the transport are read; any other pointer is ignored.
         uint8_t foreign[64] = {0xF0, 0x20, 2};
         d->recvCmdSlot(foreign);
-
         // A command waits: a notification arriving first is still a
         // notification, and the answer after it is the command's.
         s.keyboard->injectFault(fault(FaultKind::NoAnswer));
@@ -379,40 +344,6 @@ private slots:
         QTRY_COMPARE(notified.count(), 1);
         const HidReport report = notified.at(0).at(0).value<HidReport>();
         QCOMPARE(raw(report.data(), 10), QByteArray::fromHex("f0200200000000000003"));
-    }
-
-    void writeAndReadBack_data()
-    {
-        QTest::addColumn<int>("count");
-        for (int count : {0, 3, 12, 300}) // 300: start indexes above 255
-            QTest::addRow("%d frames", count) << count;
-    }
-
-    void writeAndReadBack()
-    {
-        // Five frames a round, then the rest, then the commit carrying the new
-        // frame count; read back from the head's count in the same rounds.
-        QFETCH(int, count);
-        Loaded s;
-        QVERIFY(s.ok);
-        Device *d = s.device();
-        const std::vector<mframe_t> frames = makeFrames(count);
-        Ranges writes, reads;
-        for (int at = 0; at < count; at += 5) {
-            writes << qMakePair(at, 10 * std::min(5, count - at));
-            reads << qMakePair(at, 0);
-        }
-        QCOMPARE(d->writeMacro(2, count, frames.data()), WK_SUCCESS);
-        QCOMPARE(rangesOf(s.macroFrames(0x40), true), writes << qMakePair(count, 0));
-        QCOMPARE(s.keyboard->macroFrames(2), raw(frames.data(), count));
-        QCOMPARE(int(d->macroHead(2)->frameCount()), count);
-
-        s.keyboard->clearReceivedFrames();
-        QCOMPARE(d->getMacroHead(2, d->macroHead(2)), WK_SUCCESS);
-        QCOMPARE(d->readMacro(2), WK_SUCCESS);
-        QCOMPARE(rangesOf(s.macroFrames(0x30), true), reads);
-        QCOMPARE(d->macroFramesHeld(), count);
-        QCOMPARE(raw(d->macroFrames(), count), raw(frames.data(), count));
     }
 
     void unexpectedWriteArgumentCostsAnAttempt()
@@ -447,49 +378,75 @@ private slots:
         QCOMPARE(int(d->macroHead(1)->frameCount()), 5);
     }
 
-    void transferFailuresAreReported_data()
+    void transfers_data()
     {
         QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("count");
         QTest::addColumn<sim::Fault>("failure"); // frames: the selection, then the transfer
         QTest::addColumn<uint>("status");
         QTest::addColumn<Ranges>("transfer"); // (argument, length) of the frames that moved
-        const Ranges all = {{0, 50}, {5, 50}, {10, 20}, {12, 0}}, none;
+        // Five frames a round, then the rest; a write ends with the commit
+        // carrying the new frame count.
+        const auto rounds = [](int count, bool write) {
+            Ranges out;
+            for (int at = 0; at < count; at += 5)
+                out << qMakePair(at, write ? 10 * std::min(5, count - at) : 0);
+            return write ? out << qMakePair(count, 0) : out;
+        };
+        for (int count : {12, 300}) { // 300: start indexes above 255
+            QTest::addRow("%d frames written", count)
+                << true << count << sim::Fault() << 0u << rounds(count, true);
+            QTest::addRow("%d frames read", count)
+                << false << count << sim::Fault() << 0u << rounds(count, false);
+        }
+        const Ranges all = rounds(12, true), none;
         const sim::Fault noSelect = faultOn(FaultKind::ErrorStatus, 0x03, -1, 0x05);
         QTest::newRow("write error in round 2")
-            << true << faultOn(FaultKind::WriteFailure, 0x40, 2) << WK_ERROR_WRITE << all.mid(0, 1);
+            << true << 12 << faultOn(FaultKind::WriteFailure, 0x40, 2) << WK_ERROR_WRITE
+            << all.mid(0, 1);
         QTest::newRow("commit refused")
-            << true << faultOn(FaultKind::ErrorStatus, 0x40, 4, 0x02) << 2u << all;
+            << true << 12 << faultOn(FaultKind::ErrorStatus, 0x40, 4, 0x02) << 2u << all;
         QTest::newRow("commit never answered")
-            << true << faultOn(FaultKind::NoAnswer, 0x40, 4) << WK_ERROR_TIMEOUT << all;
-        QTest::newRow("selection refused, write") << true << noSelect << 5u << none;
-        QTest::newRow("selection refused, read") << false << noSelect << 5u << none;
+            << true << 12 << faultOn(FaultKind::NoAnswer, 0x40, 4) << WK_ERROR_TIMEOUT << all;
+        QTest::newRow("selection refused, write") << true << 12 << noSelect << 5u << none;
+        QTest::newRow("selection refused, read") << false << 12 << noSelect << 5u << none;
         // A bad answer costs its attempt (never more attempts than rounds);
         // the next one asks for the same frames.
         QTest::newRow("read answer of another command")
-            << false << faultOn(FaultKind::WrongEcho, 0x30) << WK_ERROR_VERIFY
+            << false << 12 << faultOn(FaultKind::WrongEcho, 0x30) << WK_ERROR_VERIFY
             << Ranges{{0, 0}, {0, 0}, {5, 0}};
     }
 
-    void transferFailuresAreReported()
+    void transfers()
     {
         QFETCH(bool, write);
+        QFETCH(int, count);
         QFETCH(sim::Fault, failure);
+        QFETCH(uint, status);
         Loaded s;
         QVERIFY(s.ok);
         Device *d = s.device();
-        const std::vector<mframe_t> frames = makeFrames(12);
-        QVERIFY(s.keyboard->setMacro(0, "m", raw(frames.data(), 12)));
+        const std::vector<mframe_t> frames = makeFrames(count);
+        const QByteArray stored = raw(frames.data(), count);
+        QVERIFY(s.keyboard->setMacro(0, "m", write ? QByteArray() : stored));
         QCOMPARE(d->getMacroHead(0, d->macroHead(0)), WK_SUCCESS);
         s.keyboard->clearReceivedFrames();
-        s.keyboard->injectFault(failure);
-        QTEST(write ? d->writeMacro(0, 12, frames.data()) : d->readMacro(0), "status");
+        if (failure.kind != FaultKind::None)
+            s.keyboard->injectFault(failure);
+        QTEST(write ? d->writeMacro(0, count, frames.data()) : d->readMacro(0), "status");
         QTEST(rangesOf(s.macroFrames(write ? 0x40 : 0x30), true), "transfer");
         QVERIFY(!s.link->waitingFlag());
+        if (status == WK_SUCCESS) {
+            QCOMPARE(write ? s.keyboard->macroFrames(0)
+                           : raw(d->macroFrames(), d->macroFramesHeld()),
+                     stored);
+            QCOMPARE(int(d->macroHead(0)->frameCount()), count);
+        }
     }
 
-    void macroHeadsAndSwitches()
+    void macroHeadsSwitchesAndLimits()
     {
-        Loaded s;
+        Loaded s; // 108 keys, 16 macro slots
         QVERIFY(s.ok);
         Device *d = s.device();
         QVERIFY(s.keyboard->setMacro(5, "old", raw(makeFrames(4).data(), 4)));
@@ -500,14 +457,10 @@ private slots:
         const QByteArray zeroHead = QByteArray::fromHex("05") + QByteArray(23, '\0');
         QCOMPARE(s.keyboard->macroHead(5), zeroHead);
         QCOMPARE(raw(d->macroHead(5)), zeroHead);
-
         // Names are NUL-padded or cut to 16 bytes.
-        for (const char *text : {"abc", "a name of twenty ch"}) {
-            const QByteArray name = Device::macroName(QString::fromLatin1(text));
-            QCOMPARE(name, QByteArray(text).left(16).leftJustified(16, '\0'));
-            QCOMPARE(d->setMacroName(5, name.constData()), WK_SUCCESS);
-            QCOMPARE(s.keyboard->macroHead(5).mid(8), name);
-        }
+        for (const char *text : {"abc", "a name of twenty ch"})
+            QCOMPARE(Device::macroName(QString::fromLatin1(text)),
+                     QByteArray(text).left(16).leftJustified(16, '\0'));
         s.keyboard->injectFault(faultOn(FaultKind::ErrorStatus, 0x02, -1, 0x02));
         QCOMPARE(d->deletMacro(5), 0x02u);
 
@@ -516,20 +469,16 @@ private slots:
         QCOMPARE(d->selectMacro(1), WK_SUCCESS);
         QCOMPARE(d->setPlayMacro(1), WK_SUCCESS);
         QVERIFY(s.keyboard->isPlayingMacro());
-    }
 
-    void outOfRangeIsRefusedBeforeSending()
-    {
-        Loaded s; // 108 keys, 16 macro slots
-        QVERIFY(s.ok);
-        Device *d = s.device();
+        // Ranges a frame or the map cannot hold (14 key entries, 53 mode
+        // entries, entries past the last key), more frames than the buffer
+        // holds and slot 16 are refused before anything is sent.
+        s.keyboard->clearReceivedFrames();
         const std::vector<mframe_t> frames = makeFrames(513);
         const QByteArray zeros(600, '\0');
         const unsigned char *z = u8(zeros);
         unsigned char dest[64];
         const uint8_t keys = d->kcCount();
-        // Ranges a frame or the map cannot hold: 14 key entries, 53 mode entries,
-        // entries past the last key; more frames than the buffer holds; slot 16.
         QVector<uint32_t> statuses;
         statuses << d->setKC(0, 13, z) << d->setKC(keys - 1, keys, z) << d->setKC(5, 4, z)
                  << d->getKC(0, 13, dest) << d->sendCmd(0x20, 0x11, 57, 0, z)

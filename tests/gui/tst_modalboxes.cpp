@@ -21,7 +21,6 @@
 #include "widget/tablabel.h"
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,11 +36,20 @@ using sim::Personality;
 using TestSupport::SessionFixture;
 
 namespace {
-enum class Interruption
+enum Interruption
 {
     Unplug,
     Exit,
     Sigterm
+};
+
+using Open = std::function<void(Lumory *)>;
+using Prepare = std::function<void(sim::SimKeyboard *)>;
+struct Box
+{
+    int boxesBefore = 0; // answered normally before the interrupted one
+    Open open;           // none: the version question of a T88 while it loads
+    Prepare prepare;
 };
 
 // QCoreApplication::quit() makes every later QEventLoop::exec() return at
@@ -52,16 +60,31 @@ void resetQuitState()
     QCoreApplication::exec();
 }
 
-// Key function 0 in use with function `hi` of the full-size catalogue.
-void storeFunction(sim::SimKeyboard *kb, int hi)
+void refuse(sim::SimKeyboard *kb, sim::FaultKind kind, int command, int sub)
 {
-    kf_t e{};
-    e.setInUse(true);
-    e.setHi(uint8_t(hi));
-    e.keys[0].setType(1);
-    e.keys[0].setCode(0x04);
-    e.setListKey(0, e.keys[0]);
-    kb->setKeyFunction(0, QByteArray(reinterpret_cast<const char *>(&e), sizeof e));
+    sim::Fault f;
+    f.kind = kind;
+    f.count = -1; // a macro's every frame write, the commit included
+    f.status = sim::kSimStatusBadState;
+    f.command = command;
+    f.subCommand = sub;
+    kb->injectFault(f);
+}
+
+// Key function 0 in use with function `hi` of the full-size catalogue.
+Prepare storeFunction(int hi, bool refused = false)
+{
+    return [=](sim::SimKeyboard *kb) {
+        kf_t e{};
+        e.setInUse(true);
+        e.setHi(uint8_t(hi));
+        e.keys[0].setType(1);
+        e.keys[0].setCode(0x04);
+        e.setListKey(0, e.keys[0]);
+        kb->setKeyFunction(0, QByteArray(reinterpret_cast<const char *>(&e), sizeof e));
+        if (refused)
+            refuse(kb, sim::FaultKind::WriteFailure, 0x40, 0x20);
+    };
 }
 
 ShortcutsItem *firstFunction(Lumory *w)
@@ -71,225 +94,155 @@ ShortcutsItem *firstFunction(Lumory *w)
     w->labelPageClickSlot(QStringLiteral("Shortcuts"));
     return w->shortcutsPage()->items().value(0);
 }
+
+void startFirmware(Lumory *w, const QString &dir)
+{
+    w->labelPageClickSlot(QStringLiteral("Setting"));
+    Firmware *panel = w->settingPage()->firmwarePanel();
+    panel->pathField()->setText(dir);
+    panel->startButton()->click();
+}
+
+// A macro with events is selected on the macro page, then `action` runs.
+Open macro(std::function<void(Macro *)> action)
+{
+    return [action](Lumory *w) {
+        w->labelPageClickSlot(QStringLiteral("Macro"));
+        Macro *page = w->macroPage();
+        page->items().first()->timeline()->createKey(1, 20, 0x04, 1, 0);
+        page->items().first()->timeline()->createKey(0, 20, 0x04, 1, 0);
+        action(page);
+    };
+}
+Prepare macroSlot(bool refused)
+{
+    return [refused](sim::SimKeyboard *kb) {
+        kb->setMacro(0, "Box", QByteArray());
+        if (refused)
+            refuse(kb, sim::FaultKind::ErrorStatus, 0x50, 0x40);
+    };
+}
+
+QAbstractButton *swatch(Lumory *w)
+{
+    w->labelPageClickSlot(QStringLiteral("Color"));
+    return w->colorPage()->findChild<QAbstractButton *>(QStringLiteral("customColor_2"));
+}
 } // namespace
+Q_DECLARE_METATYPE(Box)
 
 class TestModalBoxes : public QObject
 {
     Q_OBJECT
-
-private:
-    struct Box
-    {
-        Personality personality;
-        int boxesBefore; // answered normally before the interrupted one
-        std::function<void(Lumory *)> open;
-        std::function<void(sim::SimKeyboard *)> prepare = {};
-    };
-
-    static Box box(const QString &name)
-    {
-        if (name == QLatin1String("version question")) // T88: firmware older than the catalogue
-            return {Personality::UsbOnly, 0, [](Lumory *) {}};
-        if (name == QLatin1String("factory reset result")) {
-            return {Personality::DualMode, 1,
-                    [](Lumory *w) { w->settingPage()->factoryResetButton()->click(); }};
-        }
-        if (name == QLatin1String("settings result")) {
-            return {Personality::DualMode, 0,
-                    [](Lumory *w) { Q_EMIT w->settingPage()->emitBluetoothName("Lumory BT"); }};
-        }
-        if (name == QLatin1String("colour dialog")) {
-            return {Personality::DualMode, 0, [](Lumory *w) {
-                        w->labelPageClickSlot(QStringLiteral("Color"));
-                        auto *swatch = w->colorPage()->findChild<QAbstractButton *>(
-                            QStringLiteral("customColor_2"));
-                        swatch->click();
-                        swatch->click(); // a double press edits the colour
-                    }};
-        }
-        if (name == QLatin1String("lighting write refused")) {
-            return {Personality::DualMode, 0, [](Lumory *w) {
-                        w->labelPageClickSlot(QStringLiteral("Color"));
-                        w->colorPage()
-                            ->findChild<QAbstractButton *>(QStringLiteral("customColor_2"))
-                            ->click();
-                        QTest::qWait(250);
-                        KeyBtn *key = w->keyLayout()->dynamicKeys().at(4);
-                        Q_EMIT key->emitRequestColorSignal(key->getVectorIndex());
-                    }};
-        }
-        if (name == QLatin1String("key function write refused")) {
-            return {Personality::DualMode, 0,
-                    [](Lumory *w) {
-                        ShortcutsItem *row = firstFunction(w);
-                        row->setSelect(true);
-                        w->shortcutsPage()->itemDownloadButtonSlot();
-                    },
-                    [](sim::SimKeyboard *kb) {
-                        storeFunction(kb, 1);
-                        sim::Fault refused;
-                        refused.kind = sim::FaultKind::WriteFailure;
-                        refused.command = 0x40;
-                        refused.subCommand = 0x20;
-                        kb->injectFault(refused);
-                    }};
-        }
-        if (name == QLatin1String("key list chooser")) {
-            return {Personality::DualMode, 0,
-                    [](Lumory *w) {
-                        ShortcutsParameter *p = firstFunction(w)->parameter();
-                        p->doubleClickSlot(p->keyListButtons().first());
-                    },
-                    [](sim::SimKeyboard *kb) { storeFunction(kb, 5); }};
-        }
-        if (name == QLatin1String("document chooser")) {
-            return {Personality::DualMode, 0,
-                    [](Lumory *w) { firstFunction(w)->parameter()->chooserButton()->click(); },
-                    [](sim::SimKeyboard *kb) { storeFunction(kb, 2); }};
-        }
-        if (name.startsWith(QLatin1String("macro "))) {
-            // A macro with events is selected on the macro page.
-            return {Personality::DualMode, 0,
-                    [name](Lumory *w) {
-                        w->labelPageClickSlot(QStringLiteral("Macro"));
-                        Macro *page = w->macroPage();
-                        page->items().first()->timeline()->createKey(1, 20, 0x04, 1, 0);
-                        page->items().first()->timeline()->createKey(0, 20, 0x04, 1, 0);
-                        if (name.endsWith(QLatin1String("question")))
-                            page->recordButton()->click();
-                        else if (name.endsWith(QLatin1String("export chooser")))
-                            page->exportActionSlot();
-                        else if (name.endsWith(QLatin1String("import chooser")))
-                            page->importActionSlot();
-                        else
-                            page->downloadItemDataSlot();
-                    },
-                    [name](sim::SimKeyboard *kb) {
-                        kb->setMacro(0, "Box", QByteArray());
-                        sim::Fault refused; // every frame write, the commit included
-                        refused.kind = sim::FaultKind::ErrorStatus;
-                        refused.count = -1;
-                        refused.status = sim::kSimStatusBadState;
-                        refused.command = 0x50;
-                        refused.subCommand = 0x40;
-                        if (name.endsWith(QLatin1String("refused")))
-                            kb->injectFault(refused);
-                    }};
-        }
-        if (name == QLatin1String("firmware package refused")) {
-            return {Personality::DualMode, 0, [](Lumory *w) {
-                        static QTemporaryDir empty;
-                        w->labelPageClickSlot(QStringLiteral("Setting"));
-                        Firmware *panel = w->settingPage()->firmwarePanel();
-                        panel->pathField()->setText(empty.path());
-                        panel->startButton()->click();
-                    }};
-        }
-        if (name == QLatin1String("firmware module error")) {
-            return {Personality::DualMode, 0,
-                    [](Lumory *w) {
-                        static QTemporaryDir package;
-                        TestSupport::writeFile(package.filePath(QStringLiteral("hx_bt_app_V1.bin")),
-                                               sim::makeFirmwareImage(109, 1000, 7, 1));
-                        w->labelPageClickSlot(QStringLiteral("Setting"));
-                        Firmware *panel = w->settingPage()->firmwarePanel();
-                        panel->pathField()->setText(package.path());
-                        panel->startButton()->click();
-                    },
-                    [](sim::SimKeyboard *kb) {
-                        sim::BtFault fault;
-                        fault.kind = sim::BtFaultKind::ErrorCode;
-                        fault.op = 0x83;
-                        kb->injectBtFault(fault);
-                    }};
-        }
-        if (name == QLatin1String("about"))
-            return {Personality::DualMode, 0, [](Lumory *w) { w->menuTree()->aboutSlot(); }};
-        return {Personality::DualMode, 0, [](Lumory *w) { w->layoutEditorSlot(); }};
-    }
 
 private Q_SLOTS:
     void cleanup() { resetQuitState(); }
 
     void interruptedBox_data()
     {
-        QTest::addColumn<QString>("box");
+        QTest::addColumn<Box>("box");
         QTest::addColumn<int>("interruption");
-        const char *boxes[] = {"version question",
-                               "factory reset result",
-                               "settings result",
-                               "about",
-                               "layout editor",
-                               "colour dialog",
-                               "lighting write refused",
-                               "key function write refused",
-                               "key list chooser",
-                               "document chooser",
-                               "macro record question",
-                               "macro export chooser",
-                               "macro import chooser",
-                               "macro download refused",
-                               "firmware package refused",
-                               "firmware module error"};
-        for (const char *name : boxes) {
-            QTest::addRow("%s, unplug", name)
-                << QString::fromLatin1(name) << int(Interruption::Unplug);
-            QTest::addRow("%s, exit", name) << QString::fromLatin1(name) << int(Interruption::Exit);
-        }
-        QTest::addRow("version question, SIGTERM")
-            << QStringLiteral("version question") << int(Interruption::Sigterm);
-        QTest::addRow("factory reset result, SIGTERM")
-            << QStringLiteral("factory reset result") << int(Interruption::Sigterm);
+        const auto add = [](const char *name, Open open, Prepare prepare = {}, int before = 0) {
+            const Box box{before, open, prepare};
+            QTest::addRow("%s, unplug", name) << box << int(Unplug);
+            QTest::addRow("%s, exit", name) << box << int(Exit);
+            if (before) // the exit sequence run by the signal handler
+                QTest::addRow("%s, SIGTERM", name) << box << int(Sigterm);
+        };
+        add("version question", {});
+        add(
+            "factory reset result",
+            [](Lumory *w) { w->settingPage()->factoryResetButton()->click(); }, {}, 1);
+        add("settings result",
+            [](Lumory *w) { Q_EMIT w->settingPage()->emitBluetoothName("Lumory BT"); });
+        add("about", [](Lumory *w) { w->menuTree()->aboutSlot(); });
+        add("layout editor", [](Lumory *w) { w->layoutEditorSlot(); });
+        add("colour dialog", [](Lumory *w) {
+            swatch(w)->click();
+            swatch(w)->click(); // a double press edits the colour
+        });
+        add(
+            "lighting write refused",
+            [](Lumory *w) {
+                swatch(w)->click();
+                QTest::qWait(250);
+                KeyBtn *key = w->keyLayout()->dynamicKeys().at(4);
+                Q_EMIT key->emitRequestColorSignal(key->getVectorIndex());
+            },
+            [](sim::SimKeyboard *kb) { refuse(kb, sim::FaultKind::WriteFailure, 0x30, 0x11); });
+        add(
+            "key function write refused",
+            [](Lumory *w) {
+                firstFunction(w)->setSelect(true);
+                w->shortcutsPage()->itemDownloadButtonSlot();
+            },
+            storeFunction(1, true));
+        add(
+            "key list chooser",
+            [](Lumory *w) {
+                ShortcutsParameter *p = firstFunction(w)->parameter();
+                p->doubleClickSlot(p->keyListButtons().first());
+            },
+            storeFunction(5));
+        add(
+            "document chooser",
+            [](Lumory *w) { firstFunction(w)->parameter()->chooserButton()->click(); },
+            storeFunction(2));
+        add("macro record question", macro([](Macro *page) { page->recordButton()->click(); }),
+            macroSlot(false));
+        add("macro export chooser", macro(&Macro::exportActionSlot), macroSlot(false));
+        add("macro import chooser", macro(&Macro::importActionSlot), macroSlot(false));
+        add("macro download refused", macro(&Macro::downloadItemDataSlot), macroSlot(true));
+        add("firmware package refused", [](Lumory *w) {
+            static QTemporaryDir empty;
+            startFirmware(w, empty.path());
+        });
+        add(
+            "firmware module error",
+            [](Lumory *w) {
+                static QTemporaryDir package;
+                TestSupport::writeFile(package.filePath(QStringLiteral("hx_bt_app_V1.bin")),
+                                       sim::makeFirmwareImage(109, 1000, 7, 1));
+                startFirmware(w, package.path());
+            },
+            [](sim::SimKeyboard *kb) {
+                sim::BtFault refused; // a module error
+                refused.op = 0x83;
+                kb->injectBtFault(refused);
+            });
     }
 
     void interruptedBox()
     {
-        QFETCH(QString, box);
+        QFETCH(Box, box);
         QFETCH(int, interruption);
-        const Box b = TestModalBoxes::box(box);
-        const bool versionQuestion = box == QLatin1String("version question");
-
         SessionFixture f;
-        sim::SimKeyboard *kb = f.bus.plug(b.personality);
+        sim::SimKeyboard *kb = f.bus.plug(box.open ? Personality::DualMode : Personality::UsbOnly);
         f.dialogs.defaultAnswer = QMessageBox::Yes;
         f.dialogs.answers << 0 << QMessageBox::Yes; // the custom "Ok" of a question, then Yes
-        f.dialogs.interruptAfter = b.boxesBefore;
-        if (b.prepare)
-            b.prepare(kb);
-        if (box == QLatin1String("lighting write refused")) {
-            sim::Fault refused;
-            refused.kind = sim::FaultKind::WriteFailure;
-            refused.command = 0x30;
-            refused.subCommand = 0x11;
-            kb->injectFault(refused);
-        }
+        f.dialogs.interruptAfter = box.boxesBefore;
+        if (box.prepare)
+            box.prepare(kb);
         Lumory *w = f.start();
         installTerminationHandler(w);
         QSignalSpy update(w->deviceSession(), &DeviceSession::firmwareUpdateRequested);
-
-        switch (Interruption(interruption)) {
-        case Interruption::Unplug:
+        const auto exited = [] { return !LogHandler::instance().isInstalled(); };
+        if (interruption == Unplug)
             f.dialogs.interruptNext([&] { f.bus.unplug(kb); },
                                     [&] { return !w->deviceSession()->usb(); });
-            break;
-        case Interruption::Exit:
-            f.dialogs.interruptNext([&] { w->exitAppActionSlot(); },
-                                    [] { return !LogHandler::instance().isInstalled(); });
-            break;
-        case Interruption::Sigterm:
-            f.dialogs.interruptNext([] { ::raise(SIGTERM); },
-                                    [] { return !LogHandler::instance().isInstalled(); });
-            break;
-        }
-        if (!versionQuestion) {
+        else if (interruption == Exit)
+            f.dialogs.interruptNext([&] { w->exitAppActionSlot(); }, exited);
+        else
+            f.dialogs.interruptNext([] { ::raise(SIGTERM); }, exited);
+        if (box.open) {
             QVERIFY(f.waitLoaded());
-            b.open(w);
+            box.open(w);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.opened > b.boxesBefore, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.opened > box.boxesBefore, 10000);
         QVERIFY2(f.dialogs.interruptDone, "the interruption did not finish inside the box");
         QTest::qWait(50); // what the method does after its box returned
 
-        if (interruption == int(Interruption::Unplug)) {
+        if (interruption == Unplug) {
             // Nothing was built or updated for the keyboard that went away,
             // and the program still works: a keyboard plugged in loads.
             QCOMPARE(update.count(), 0);
@@ -301,9 +254,9 @@ private Q_SLOTS:
             f.bus.plug(Personality::DualMode);
             QVERIFY(f.waitLoaded());
         } else {
-            QVERIFY(!LogHandler::instance().isInstalled());
+            QVERIFY(exited());
             QVERIFY(!w->deviceSession());
-            QVERIFY(f.bus.openHandleCount() == 0);
+            QCOMPARE(f.bus.openHandleCount(), 0);
             // What waited in the box is gone once control is back in the loop.
             QTest::qWait(10);
             f.window.reset();
