@@ -5,6 +5,8 @@
 //
 //   rtt_*          one command exchange (getNKey), 1000 times back to back,
 //                  and 300 times after 1-20 ms of idle time (rtt_spaced_*)
+//   read_pause_ms  the receive loop asked to stop reading (the firmware
+//                  hand-over) until it confirms, median of 50
 //   load_*         the whole loading sequence, run directly on a Device
 //   macro512_*     writing and reading a 512-frame macro, against the sum of
 //                  the pauses the transfer protocol prescribes
@@ -177,6 +179,19 @@ int roundTrips()
     figure("rtt_spaced_p99_ms", percentile(spaced, 0.99), "ms");
     figure("rtt_floor_ms", floorMs, "ms");
     figure("rtt_failures", failures, "count");
+
+    // The loop sits in its read (idle keyboard) when the pause is asked for.
+    std::vector<double> pause;
+    for (int i = 0; i < 50; ++i) {
+        QThread::msleep(5);
+        clock.start();
+        link.usb->setReadEnabled(false);
+        if (!link.usb->waitReadPaused(2000))
+            ++failures;
+        pause.push_back(clock.nsecsElapsed() / 1e6);
+        link.usb->setReadEnabled(true);
+    }
+    figure("read_pause_ms", percentile(pause, 0.5), "ms");
     return failures ? 1 : 0;
 }
 

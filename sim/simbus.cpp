@@ -4,7 +4,10 @@
 // One mutex guards the whole bus, its keyboards and every handle. Each handle
 // has its own condition variable; a reader waits on it exactly until the ready
 // time of the report at the head of its queue (or its time-out), so answers
-// arrive on time without polling.
+// arrive on time without polling. A reader is woken only when its wait has to
+// change: a report arrives in an empty queue, the handle dies, or its stop is
+// asked for. Reports queued by a write wake their reader once the bus lock is
+// released, so that the reader does not wake only to wait for the lock.
 
 #include "simkeyboard_p.h"
 
@@ -34,6 +37,10 @@ struct SimBus::Private : public BusCore
     std::map<SimHandle *, std::shared_ptr<SimHandle>> handles;
     std::vector<Pending> pending;
     int enumerations = 0;
+    // While a write runs, the readers to wake are collected here and woken
+    // after the lock is released.
+    bool holdWakes = false;
+    std::vector<std::shared_ptr<SimHandle>> heldWakes;
 
     // BusCore
     std::mutex &mutex() const override { return m; }
@@ -43,22 +50,32 @@ struct SimBus::Private : public BusCore
     void deliver(Keyboard *keyboard, SimHandle *to, const Frame &report,
                  Clock::time_point ready) override
     {
-        auto push = [&](SimHandle *h) {
+        auto push = [&](const std::shared_ptr<SimHandle> &h) {
+            const bool wasEmpty = h->queue.empty();
             Clock::time_point at = ready;
-            if (!h->queue.empty() && h->queue.back().ready > at)
+            if (!wasEmpty && h->queue.back().ready > at)
                 at = h->queue.back().ready; // reports never overtake each other
             h->queue.push_back({report, at});
-            h->cv.notify_all();
+            // Behind another report the reader's wake-up time stays the same.
+            if (!wasEmpty)
+                return;
+            if (holdWakes)
+                heldWakes.push_back(h);
+            else
+                h->cv.notify_all();
         };
         if (to) {
-            if (to->keyboard == keyboard && !to->dead)
-                push(to);
+            if (to->keyboard == keyboard && !to->dead) {
+                auto it = handles.find(to);
+                if (it != handles.end())
+                    push(it->second);
+            }
             return;
         }
         for (auto &entry : handles) {
             SimHandle *h = entry.first;
             if (h->keyboard == keyboard && h->vendor && !h->dead)
-                push(h);
+                push(entry.second);
         }
     }
 
@@ -347,6 +364,12 @@ int SimBus::read(HidHandle *handle, unsigned char *data, size_t length)
 
 int SimBus::readTimeout(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs)
 {
+    return readUntil(handle, data, length, timeoutMs, {});
+}
+
+int SimBus::readUntil(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs,
+                      const std::function<bool()> &stopRequested)
+{
     std::unique_lock<std::mutex> lock(d->m);
     const std::shared_ptr<SimHandle> h = d->handleLocked(handle);
     if (!h || !data)
@@ -357,6 +380,9 @@ int SimBus::readTimeout(HidHandle *handle, unsigned char *data, size_t length, i
     for (;;) {
         if (h->dead)
             return -1;
+        // A stopped read takes nothing more: what arrives is left to the next reader.
+        if (stopRequested && stopRequested())
+            return 0;
         const auto now = Clock::now();
         if (!h->queue.empty() && h->queue.front().ready <= now) {
             const size_t n = std::min(length, h->queue.front().data.size());
@@ -375,20 +401,42 @@ int SimBus::readTimeout(HidHandle *handle, unsigned char *data, size_t length, i
     }
 }
 
+void SimBus::wakeReads(HidHandle *handle)
+{
+    std::shared_ptr<SimHandle> h;
+    {
+        std::lock_guard<std::mutex> lock(d->m);
+        h = d->handleLocked(handle);
+    }
+    // The stop flag was set before: a reader that looked at it under the
+    // lock before it was set is waiting by now.
+    if (h)
+        h->cv.notify_all();
+}
+
 int SimBus::write(HidHandle *handle, const unsigned char *data, size_t length)
 {
-    std::lock_guard<std::mutex> lock(d->m);
-    const std::shared_ptr<SimHandle> h = d->handleLocked(handle);
-    // Unnumbered reports only: byte 0 is report id 0, then at most 64 bytes.
-    if (!h || h->dead || !data || length == 0 || length > 65 || data[0] != 0)
-        return -1;
-    if (!h->vendor)
-        return int(length); // the plain keyboard interface takes the report and ignores it
-    Frame frame{};
-    std::memcpy(frame.data(), data + 1, length - 1);
-    if (!h->keyboard->receiveLocked(h.get(), frame))
-        return -1;
-    return int(length);
+    std::vector<std::shared_ptr<SimHandle>> wakes;
+    int result = -1;
+    {
+        std::lock_guard<std::mutex> lock(d->m);
+        const std::shared_ptr<SimHandle> h = d->handleLocked(handle);
+        // Unnumbered reports only: byte 0 is report id 0, then at most 64 bytes.
+        if (!h || h->dead || !data || length == 0 || length > 65 || data[0] != 0)
+            return -1;
+        if (!h->vendor)
+            return int(length); // the plain keyboard interface takes the report and ignores it
+        Frame frame{};
+        std::memcpy(frame.data(), data + 1, length - 1);
+        d->holdWakes = true;
+        if (h->keyboard->receiveLocked(h.get(), frame))
+            result = int(length);
+        d->holdWakes = false;
+        wakes.swap(d->heldWakes);
+    }
+    for (const auto &h : wakes)
+        h->cv.notify_all();
+    return result;
 }
 
 void SimBus::close(HidHandle *handle)

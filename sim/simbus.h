@@ -346,6 +346,10 @@ public:
     HidHandle *open(const QString &path) override;
     int read(HidHandle *handle, unsigned char *data, size_t length) override;
     int readTimeout(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs) override;
+    // Waits in one piece: wakeReads() ends the wait of a stopped read at once.
+    int readUntil(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs,
+                  const std::function<bool()> &stopRequested) override;
+    void wakeReads(HidHandle *handle) override;
     int write(HidHandle *handle, const unsigned char *data, size_t length) override;
     void close(HidHandle *handle) override;
     int exit() override;

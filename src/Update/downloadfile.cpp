@@ -514,6 +514,20 @@ void DownloadFile::downloadFile(const QUrl &url)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     m_reply = m_manager->get(request);
+    // The manager, and the watch of the network's state that comes with it,
+    // live only while transfers follow one another: once a reply is gone and
+    // no other took its place, the manager goes too, so that nothing of it
+    // wakes an idle program. The manager is the context, since releasing a
+    // download cuts the reply's connections to this object; the guard skips
+    // replies that go with the manager while this object is destroyed.
+    QNetworkAccessManager *manager = m_manager;
+    const QPointer<DownloadFile> self(this);
+    connect(m_reply.data(), &QObject::destroyed, manager, [self, manager] {
+        if (!self || self->m_reply || self->m_manager != manager)
+            return;
+        self->m_manager = nullptr;
+        manager->deleteLater();
+    });
     connect(m_reply.data(), &QNetworkReply::readyRead, this, &DownloadFile::WriteUpgradeFile);
     connect(m_reply.data(), &QNetworkReply::finished, this,
             &DownloadFile::upgradeFileDownloadFinished);

@@ -92,6 +92,9 @@ uint32_t Device::exchange(uint8_t cmd, uint8_t sub, const void *payload, uint16_
     QMutexLocker exchangeLock(&m_exchangeLock);
     if (linkDown())
         return WK_ERROR_TIMEOUT;
+    // The answer wakes this thread: let it run at once when it comes.
+    static thread_local const bool prompt = setThreadWakeSlice(Usb::kWakeSliceUs);
+    Q_UNUSED(prompt);
 
     QMutexLocker lock(m_answerMutex);
     *m_waiting = true;

@@ -1,5 +1,7 @@
 #include "device/hidbackend.h"
 
+#include <QDeadlineTimer>
+
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
@@ -35,6 +37,28 @@ void HidBackend::setInstance(HidBackend *backend)
 {
     g_backend.store(backend);
 }
+
+int HidBackend::readUntil(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs,
+                          const std::function<bool()> &stopRequested)
+{
+    const QDeadlineTimer deadline = timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                  : QDeadlineTimer(timeoutMs, Qt::PreciseTimer);
+    for (;;) {
+        if (stopRequested && stopRequested())
+            return 0;
+        // Rounded up: a slice of 0 would not wait at all.
+        const qint64 leftNs = deadline.remainingTimeNSecs(); // -1 = forever
+        const int slice =
+            leftNs < 0
+                ? kStopSliceMs
+                : static_cast<int>(std::min<qint64>((leftNs + 999999) / 1000000, kStopSliceMs));
+        const int n = readTimeout(handle, data, length, slice);
+        if (n != 0 || deadline.hasExpired())
+            return n;
+    }
+}
+
+void HidBackend::wakeReads(HidHandle *) {}
 
 QList<HidDeviceInfo> HidBackend::enumerateAny(const QVector<HidPair> &pairs)
 {

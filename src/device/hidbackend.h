@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // One enumerated HID interface, as hid_enumerate reports it.
 struct HidDeviceInfo
@@ -56,10 +57,26 @@ public:
     // Waits at most timeoutMs milliseconds (-1 = forever).
     virtual int readTimeout(HidHandle *handle, unsigned char *data, size_t length,
                             int timeoutMs) = 0;
+    // A read that a stop can end: waits like readTimeout() (timeoutMs -1 =
+    // no limit) and returns 0 as soon as `stopRequested` returns true. Whoever
+    // makes it true calls wakeReads() for the handle afterwards. The default
+    // reads in slices of at most kStopSliceMs and asks `stopRequested`
+    // between them; a back end that can wake a waiting read overrides both
+    // and then waits in one piece. `stopRequested` may be called with the
+    // back end's locks held: it only looks at flags.
+    virtual int readUntil(HidHandle *handle, unsigned char *data, size_t length, int timeoutMs,
+                          const std::function<bool()> &stopRequested);
+    // Makes the reads of readUntil() on `handle` ask their stop condition
+    // again. Safe with a handle that was closed meanwhile. Default: nothing
+    // (the slices bound how late a stop is noticed).
+    virtual void wakeReads(HidHandle *handle);
     virtual int write(HidHandle *handle, const unsigned char *data, size_t length) = 0;
     virtual void close(HidHandle *handle) = 0;
     // Releases the back end's global state (hid_exit); the next call re-initialises it.
     virtual int exit() = 0;
+
+    // The longest slice of the default readUntil().
+    static constexpr int kStopSliceMs = 250;
 
     // The process-wide back end. Defaults to hidapi when none was installed.
     static HidBackend *instance();

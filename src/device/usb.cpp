@@ -10,6 +10,44 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+
+#ifdef __linux__
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+bool setThreadWakeSlice(int sliceUs)
+{
+#if defined(__linux__) && defined(SYS_sched_setattr) && defined(SYS_sched_getattr)
+    // The kernel's struct sched_attr (first version); glibc has no wrapper.
+    struct SchedAttr
+    {
+        uint32_t size;
+        uint32_t policy;
+        uint64_t flags;
+        int32_t nice;
+        uint32_t priority;
+        uint64_t runtime;
+        uint64_t deadline;
+        uint64_t period;
+    };
+    SchedAttr attr{};
+    if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0)
+        return false;
+    // Only normal threads; real-time, idle and deadline ones are left alone.
+    if (attr.policy != SCHED_OTHER && attr.policy != SCHED_BATCH)
+        return false;
+    attr.size = sizeof attr;
+    attr.flags &= 0x01; // SCHED_FLAG_RESET_ON_FORK stays; the rest do not apply here
+    attr.runtime = static_cast<uint64_t>(std::max(0, sliceUs)) * 1000u;
+    return syscall(SYS_sched_setattr, 0, &attr, 0) == 0;
+#else
+    Q_UNUSED(sliceUs);
+    return false;
+#endif
+}
 
 bool usbInterfaceMatches(const HidDeviceInfo &info, int iface)
 {
@@ -150,9 +188,19 @@ void Usb::close()
 
 void Usb::quitReadWhile()
 {
-    QMutexLocker lock(&m_readStateLock);
-    m_running.store(false);
-    m_readStateChanged.wakeAll();
+    {
+        QMutexLocker lock(&m_readStateLock);
+        m_running.store(false);
+        m_readStateChanged.wakeAll();
+    }
+    wakeLoopRead();
+}
+
+void Usb::wakeLoopRead()
+{
+    // A handle replaced meanwhile is closed, which ends its read as well.
+    if (HidHandle *handle = m_handle.load())
+        HidBackend::instance()->wakeReads(handle);
 }
 
 QString Usb::getUsbPath() const
@@ -173,11 +221,15 @@ HidHandle *Usb::OpenUSB(const QString &path)
 
 void Usb::setReadEnabled(bool enabled)
 {
-    QMutexLocker lock(&m_readStateLock);
+    {
+        QMutexLocker lock(&m_readStateLock);
+        if (!enabled)
+            m_readDisableEpoch.fetch_add(1); // a new pause, to be confirmed by the loop
+        m_readEnabled.store(enabled);
+        m_readStateChanged.wakeAll();
+    }
     if (!enabled)
-        m_readDisableEpoch.fetch_add(1); // a new pause, to be confirmed by the loop
-    m_readEnabled.store(enabled);
-    m_readStateChanged.wakeAll();
+        wakeLoopRead();
 }
 
 bool Usb::waitReadPaused(int timeoutMs)
@@ -264,7 +316,10 @@ void Usb::timeroutOpenSlot()
 void Usb::readSlot()
 {
     qDebug() << "usb thread id: " << QThread::currentThreadId();
+    // Each report is a short burst of work that a waiting command depends on.
+    setThreadWakeSlice(kWakeSliceUs);
     HidBackend *backend = HidBackend::instance();
+    const std::function<bool()> stopRequested = [this] { return readStopRequested(); };
     bool readError = false;
     m_loopActive.store(true);
     while (m_running.load()) {
@@ -273,11 +328,13 @@ void Usb::readSlot()
             sleepWhileReadDisabled();
             continue;
         }
-        // A report ends the read at once; the time-out only lets the loop
-        // look at its flags now and then.
+        // A report, a stop or a pause ends the read. It has no time limit
+        // unless dropped reports wait for a quiet moment to be logged.
         HidHandle *handle = m_handle.load();
+        const int limitMs = m_dropsPending ? kDropReportQuietMs : -1;
         const int n =
-            handle ? backend->readTimeout(handle, m_readBuf, sizeof m_readBuf, kReadTimeoutMs) : -1;
+            handle ? backend->readUntil(handle, m_readBuf, sizeof m_readBuf, limitMs, stopRequested)
+                   : -1;
         if (n < 0) {
             readError = true;
             break;
@@ -331,12 +388,21 @@ void Usb::dispatchReport(int length)
     // command that waits, if any.
     const bool notification = m_readBuf[0] == wk::kNotification;
     if (!notification && m_answerMutex && m_waiting) {
-        QMutexLocker lock(m_answerMutex);
-        if (*m_waiting) {
-            std::memcpy(m_answerBuf, m_readBuf, sizeof m_answerBuf);
-            // The answer is taken: a further report cannot overwrite it
-            // before the waiter has copied it out.
-            *m_waiting = false;
+        bool answered = false;
+        {
+            QMutexLocker lock(m_answerMutex);
+            if (*m_waiting) {
+                std::memcpy(m_answerBuf, m_readBuf, sizeof m_answerBuf);
+                // The answer is taken: a further report cannot overwrite it
+                // before the waiter has copied it out.
+                *m_waiting = false;
+                answered = true;
+            }
+        }
+        if (answered) {
+            // Woken with the mutex free, the waiter runs on at once instead
+            // of waking only to wait for the mutex. It tells this wake-up
+            // from a stray one by the flag cleared above.
             if (m_answerCondition)
                 m_answerCondition->wakeAll();
             return;

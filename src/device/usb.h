@@ -19,14 +19,25 @@ class QTimer;
 // interface number, and interface_number may be -1).
 bool usbInterfaceMatches(const HidDeviceInfo &info, int iface);
 
+// Asks the scheduler to run the calling thread promptly when it wakes, even
+// while other programs keep every processor busy, by giving it a short time
+// slice of `sliceUs` microseconds (0: the default slice again). Meant for
+// threads that sleep most of the time and then run briefly: the receive loop
+// and a command waiting for its answer. Linux 6.12 and later honour it for
+// normal threads without privileges; elsewhere it does nothing. The policy
+// and niceness stay as they are. True when it took effect.
+bool setThreadWakeSlice(int sliceUs);
+
 // The HID transport of one keyboard interface.
 //
 // Lives on its own thread: openSlot() tries to open at once and then once a
 // second, then the same thread runs the receive loop (readSlot) until it is
-// told to stop or the device fails. The loop sits in a read with a long
-// time-out, which a report ends at once; the time-out only bounds how long a
-// stop takes to be noticed. While reading is disabled the loop sleeps until
-// reading is enabled again or it is stopped.
+// told to stop or the device fails. The loop sits in a read that a report
+// ends at once, and so does a stop or a pause: the back end's read is woken
+// (HidBackend::wakeReads), or, with a back end that cannot be woken, notices
+// it within one read slice (HidBackend::kStopSliceMs). An idle keyboard thus
+// costs no wake-ups where the back end can be woken. While reading is
+// disabled the loop sleeps until reading is enabled again or it is stopped.
 //
 // A report that arrives while a command waits (the shared waiting flag is
 // set) is copied into the answer buffer under the shared mutex and the waiter
@@ -43,7 +54,11 @@ class Usb : public QObject
 
 public:
     static constexpr int kRingSlots = 32;
-    static constexpr int kReadTimeoutMs = 250;
+    // Reports dropped on a full ring are logged once the keyboard has been
+    // quiet this long (or when the loop pauses or ends).
+    static constexpr int kDropReportQuietMs = 250;
+    // The time slice asked for the threads of an exchange (setThreadWakeSlice).
+    static constexpr int kWakeSliceUs = 100;
     static constexpr int kOpenRetryMs = 1000;
 
     // The three exchange objects are shared with the device model and not owned.
@@ -68,8 +83,8 @@ public:
     void setDfuPID(unsigned short vendorId, unsigned short productId, int iface);
     // Closes the handle (if any) and releases the back end's global state.
     void close();
-    // Asks the receive loop to end: at once while reading is disabled, else
-    // once the read in flight returns (within kReadTimeoutMs).
+    // Asks the receive loop to end: the read in flight is woken (or returns
+    // within HidBackend::kStopSliceMs where the back end cannot be woken).
     void quitReadWhile();
     // The answer buffer: where a waiting command finds its answer (64 bytes
     // of report; read it only while holding the answer mutex).
@@ -85,9 +100,10 @@ public:
     bool isReadEnabled() const { return m_readEnabled.load(); }
     // After setReadEnabled(false): waits at most `timeoutMs` until the receive
     // loop confirms that it has stopped reading (a read in flight has returned
-    // and its report, if any, has been delivered; that takes up to
-    // kReadTimeoutMs). True when it did, or when no loop is running; false on
-    // time-out or when reading was enabled again meanwhile.
+    // and its report, if any, has been delivered; at once where the back end
+    // wakes its reads, else within HidBackend::kStopSliceMs). True when it
+    // did, or when no loop is running; false on time-out or when reading was
+    // enabled again meanwhile.
     bool waitReadPaused(int timeoutMs);
 
     // Gives a ring slot handed out by emitRecvCmd back to the loop. Pointers
@@ -122,6 +138,10 @@ private:
     void dispatchReport(int length);
     // The loop's wait while reading is disabled; confirms the pause first.
     void sleepWhileReadDisabled();
+    // The loop's read should end: it is stopped or paused.
+    bool readStopRequested() const { return !m_running.load() || !m_readEnabled.load(); }
+    // Wakes the loop's read after a stop or a pause was asked for.
+    void wakeLoopRead();
     void flushDropCount();
 
     QWaitCondition *m_answerCondition;

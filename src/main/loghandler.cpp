@@ -9,6 +9,7 @@
 #include <QRecursiveMutex>
 #include <QTextCodec>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,6 +20,7 @@ namespace {
 QRecursiveMutex logMutex;
 QFile *logFile = nullptr;
 QTextStream *logOut = nullptr;
+LogHandlerPrivate *logPrivate = nullptr; // the installed handler's, guarded by logMutex
 
 std::function<QDateTime()> g_clock;
 
@@ -64,13 +66,33 @@ LogHandlerPrivate::LogHandlerPrivate(QObject *parent) : QObject(parent)
     renameLogFileTimer->start();
 
     flushLogFileTimer = new QTimer(this);
+    flushLogFileTimer->setSingleShot(true);
     flushLogFileTimer->setInterval(kFlushIntervalMs);
-    connect(flushLogFileTimer, &QTimer::timeout, this, [] {
+    connect(flushLogFileTimer, &QTimer::timeout, this, [this] {
         QMutexLocker lock(&logMutex);
+        flushArmed = false;
         if (logOut)
             logOut->flush();
     });
-    flushLogFileTimer->start();
+}
+
+bool LogHandlerPrivate::isFlushScheduled() const
+{
+    return flushArmed || flushLogFileTimer->isActive();
+}
+
+void LogHandlerPrivate::flushSoon()
+{
+    if (flushArmed)
+        return;
+    flushArmed = true;
+    // The timer belongs to the thread that installed the handler; lines
+    // come from any thread.
+    if (QThread::currentThread() == thread())
+        flushLogFileTimer->start();
+    else
+        QMetaObject::invokeMethod(flushLogFileTimer, QOverload<>::of(&QTimer::start),
+                                  Qt::QueuedConnection);
 }
 
 LogHandlerPrivate::~LogHandlerPrivate()
@@ -158,10 +180,13 @@ void LogHandlerPrivate::messageHandler(QtMsgType type, const QMessageLogContext 
     std::fwrite(local.constData(), 1, static_cast<size_t>(local.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    if (logOut)
+    if (logOut) {
         *logOut << formatLine(LogHandler::now().time(), type, context, message);
-    if (type == QtFatalMsg && logOut)
-        logOut->flush();
+        if (type == QtFatalMsg)
+            logOut->flush();
+        else if (logPrivate)
+            logPrivate->flushSoon();
+    }
 }
 
 LogHandler &LogHandler::instance()
@@ -175,6 +200,7 @@ void LogHandler::installMessageHandler()
     if (d)
         return;
     d = new LogHandlerPrivate();
+    logPrivate = d;
     qInstallMessageHandler(LogHandlerPrivate::messageHandler);
 }
 
@@ -184,6 +210,7 @@ void LogHandler::release()
     if (!d)
         return;
     qInstallMessageHandler(nullptr);
+    logPrivate = nullptr;
     delete d;
     d = nullptr;
 }
@@ -206,6 +233,12 @@ void LogHandler::flush()
     QMutexLocker lock(&logMutex);
     if (logOut)
         logOut->flush();
+}
+
+bool LogHandler::isFlushScheduled() const
+{
+    QMutexLocker lock(&logMutex);
+    return d && d->isFlushScheduled();
 }
 
 QString LogHandler::currentFileName() const

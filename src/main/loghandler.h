@@ -11,8 +11,9 @@ class QTextStream;
 class QTimer;
 
 // Owns the open log file and the two timers: a ten-minute check that rotates
-// to a new file when the date has changed and prunes old files, and a
-// one-second flush so the file never lags far behind standard output.
+// to a new file when the date has changed and prunes old files, and a flush
+// one second after the first line that was not flushed yet, so the file never
+// lags far behind standard output and an idle program is not woken for it.
 class LogHandlerPrivate : public QObject
 {
     Q_OBJECT
@@ -35,6 +36,11 @@ public:
     static QString formatLine(const QTime &time, QtMsgType type, const QMessageLogContext &context,
                               const QString &message);
 
+    bool isFlushScheduled() const;
+    // Arms the flush for lines just written, unless it is armed already.
+    // Any thread; the caller holds logMutex.
+    void flushSoon();
+
 private:
     QString fileNameFor(const QDate &date) const;
 
@@ -42,6 +48,7 @@ private:
     QTimer *renameLogFileTimer = nullptr;
     QTimer *flushLogFileTimer = nullptr;
     QDate logFileCreatedDate;
+    bool flushArmed = false; // guarded by logMutex
 };
 
 // Process-wide message handler: every qDebug()/qInfo()/qWarning()/qCritical()
@@ -63,6 +70,9 @@ public:
     void checkLogFile();
     // Flushes the file now.
     void flush();
+    // True while written lines wait for the flush that follows them within a
+    // second. Call it on the thread that installed the handler.
+    bool isFlushScheduled() const;
     // The file currently written, or empty.
     QString currentFileName() const;
 

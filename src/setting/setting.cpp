@@ -378,11 +378,13 @@ void Setting::setFirmwareAvailable(bool available)
 {
     if (m_updating)
         return; // the running update owns the panel
+    // A loaded keyboard needs no presence watch (its unplug ends its session),
+    // and without a keyboard there is nothing to watch: a watch runs only
+    // while intoUpdate waits for a keyboard without session.
+    deleteCheckUSB();
     m_firmwarePanel->setButton(available);
     if (available)
         m_firmwarePanel->schedule()->setReady();
-    else
-        deleteCheckUSB();
 }
 
 void Setting::createCheckUSB(uint16_t vendorId, uint16_t productId)

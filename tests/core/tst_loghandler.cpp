@@ -1,5 +1,5 @@
 // The log handler: line format, daily files, rotation over midnight, pruning
-// to ten files, and concurrent writers.
+// to ten files, concurrent writers, and the flush that follows written lines.
 #include "main/loghandler.h"
 #include "testsupport.h"
 
@@ -128,6 +128,40 @@ private Q_SLOTS:
             R"(^08:00:00 - \[Debug\] \(tst_loghandler\.cpp:\d+\): thread \d line \d+ end$)"));
         for (const QString &line : lines)
             QVERIFY2(format.match(line).hasMatch(), qPrintable(line));
+    }
+
+    void flushFollowsWrittenLinesOnly_data()
+    {
+        QTest::addColumn<bool>("fromWorker");
+        QTest::newRow("lines of this thread") << false;
+        QTest::newRow("lines of another thread") << true;
+    }
+
+    void flushFollowsWrittenLinesOnly()
+    {
+        QFETCH(bool, fromWorker);
+        TestSupport::ScratchAppDir dir(false);
+        const QDate day(2026, 3, 1);
+        setNow(day, QTime(9, 0, 0));
+        LogHandler &log = LogHandler::instance();
+        log.installMessageHandler();
+        // Nothing written, nothing that would wake an idle program.
+        QTest::qWait(20);
+        QVERIFY(!log.isFlushScheduled());
+        // Each line reaches the file by itself (no flush() or release()), the
+        // one after a flush as well, and then nothing stays scheduled.
+        for (int line = 1; line <= 2; ++line) {
+            auto write = [line] { qInfo() << "line" << line; };
+            if (fromWorker) {
+                std::unique_ptr<QThread> worker(QThread::create(write));
+                worker->start();
+                QVERIFY(worker->wait(5000));
+            } else {
+                write();
+            }
+            QTRY_COMPARE(readLines(logFile(dir, day)).size(), line);
+            QTRY_VERIFY(!log.isFlushScheduled());
+        }
     }
 
     void unwritableLogDirectoryFallsBackToStdout()
