@@ -39,7 +39,14 @@ Firmware::Firmware(QWidget *parent) : QWidget(parent), m_tempFile(FirmwareTemp::
     left->addLayout(row);
     m_start = new QPushButton(this);
     m_start->setObjectName(QStringLiteral("firmwareStart"));
-    left->addWidget(m_start, 0, Qt::AlignLeft);
+    m_backup = new QPushButton(this);
+    m_backup->setObjectName(QStringLiteral("firmwareBackup"));
+    auto *buttons = new QHBoxLayout();
+    buttons->setSpacing(10);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_backup);
+    buttons->addStretch(1);
+    left->addLayout(buttons);
     left->addStretch(1);
     layout->addLayout(left, 1);
     m_schedule = new Schedule(this);
@@ -48,6 +55,7 @@ Firmware::Firmware(QWidget *parent) : QWidget(parent), m_tempFile(FirmwareTemp::
 
     connect(m_choose, &QPushButton::clicked, this, &Firmware::openFileSlot);
     connect(m_start, &QPushButton::clicked, this, &Firmware::startUpdateSlot);
+    connect(m_backup, &QPushButton::clicked, this, &Firmware::emitBackup);
     connect(m_path, &QLineEdit::textChanged, this, &Firmware::editingTextChangedSlot);
     setLanguage(m_langType);
     setButton(false);
@@ -58,6 +66,7 @@ void Firmware::setButton(bool enabled)
     m_choose->setEnabled(enabled);
     m_path->setEnabled(enabled);
     m_start->setEnabled(enabled && !m_path->text().isEmpty());
+    m_backup->setEnabled(enabled);
 }
 
 void Firmware::setFirmwareUpdateValue(int percent)
@@ -145,6 +154,10 @@ void Firmware::setLanguage(int langType)
            : QStringLiteral("Choose any .bin file of a firmware package; every "
                             "image of the package is written in turn."));
     m_start->setText(zh ? QStringLiteral("开始更新") : QStringLiteral("Start update"));
+    m_backup->setText(zh ? QStringLiteral("备份键盘…") : QStringLiteral("Back up keyboard…"));
+    m_backup->setToolTip(zh ? QStringLiteral("更新前把键盘的全部设置保存到文档文件夹")
+                            : QStringLiteral("Save everything the keyboard stores to your "
+                                             "documents folder before updating"));
     m_choose->setToolTip(zh ? QStringLiteral("选择固件包") : QStringLiteral("Choose a package"));
     m_path->setPlaceholderText(zh ? QStringLiteral("固件包文件夹")
                                   : QStringLiteral("Firmware package folder"));

@@ -29,6 +29,8 @@ public:
     QLineEdit *pathField() const { return m_path; }
     QPushButton *chooseButton() const { return m_choose; }
     QPushButton *startButton() const { return m_start; }
+    // "Back up keyboard…" beside the start button: a safety net before an update.
+    QPushButton *backupButton() const { return m_backup; }
     Schedule *schedule() const { return m_schedule; }
     QString chooserDirectory() const { return m_dirPath; }
     // The file the choice is remembered in (tests point it elsewhere).
@@ -43,6 +45,8 @@ public Q_SLOTS:
 Q_SIGNALS:
     void emitUpdateSure(const QString &path);
     void emitCancel();
+    // The user asked for a back-up of the keyboard (default file, no dialog).
+    void emitBackup();
 
 private:
     void markPath(bool ok);
@@ -52,6 +56,7 @@ private:
     QLineEdit *m_path = nullptr;
     QPushButton *m_choose = nullptr;
     QPushButton *m_start = nullptr;
+    QPushButton *m_backup = nullptr;
     Schedule *m_schedule = nullptr;
     QString m_dirPath;
     QString m_tempFile;
