@@ -413,6 +413,13 @@ ProfileResult ProfileEngine::plan(const KeyboardProfile &file, RestorePlan *plan
     return result;
 }
 
+// The name block starts with a byte that is not part of the name the user
+// knows (the settings page shows the block from its second byte).
+static QString shownBoardName(const QString &block)
+{
+    return block.size() > 1 ? block.mid(1).trimmed() : block;
+}
+
 QStringList RestorePlan::summary(int langType) const
 {
     const bool zh = langType == 0;
@@ -420,7 +427,7 @@ QStringList RestorePlan::summary(int langType) const
     if (carried)
         lines << (zh ? QStringLiteral("把 %1 的配置用于 %2。")
                      : QStringLiteral("Carrying %1 to %2."))
-                     .arg(fromBoard, toBoard);
+                     .arg(shownBoardName(fromBoard), shownBoardName(toBoard));
     if (isEmpty()) {
         lines << (zh ? QStringLiteral("键盘已与配置文件一致，无需写入。")
                      : QStringLiteral("The keyboard already matches the profile; nothing to "
