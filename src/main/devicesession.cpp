@@ -75,14 +75,16 @@ void DeviceSession::start()
         return;
     m_deviceListTimer->start();
     m_scanTimer->start();
-    if (!m_lookPending) {
-        m_lookPending = true;
-        QTimer::singleShot(0, this, &DeviceSession::lookNow);
-    }
+    // The first look at once: a keyboard found now is opened and loads on
+    // its threads while the window is still being shown and drawn.
+    m_lookPending = false;
+    scanDeviceSlot();
 }
 
 void DeviceSession::lookNow()
 {
+    if (!m_lookPending)
+        return; // start() has looked already
     m_lookPending = false;
     if (m_scanTimer->isActive())
         scanDeviceSlot();

@@ -49,7 +49,7 @@ public:
     ~DeviceSession() override;
 
     // Starts looking for keyboards: both timers, and the first look at once
-    // (on the event loop's next pass) rather than one interval later.
+    // rather than one interval later.
     void start();
 
     QTimer *scanTimer() const { return m_scanTimer; }
@@ -141,8 +141,8 @@ private:
     QList<UsbData> catalogueKeyboards(const QList<HidDeviceInfo> &found) const;
     // The device list follows `present` (the catalogue's keyboards on the bus).
     void updateDeviceList(const QList<UsbData> &present);
-    // The queued first look: scans when the scan timer runs (someone started
-    // looking for keyboards) and has not found one yet.
+    // The queued first look for whoever starts the timers without start():
+    // scans when the scan timer runs and start() has not looked yet.
     void lookNow();
     // Opens `path` again after a load error while it is present, a few times.
     void retryAfterLoadError(const QString &path);

@@ -67,11 +67,18 @@ LightingController::~LightingController()
 
 void LightingController::setDevice(Device *device, Color *page)
 {
-    if (m_page && m_page != page)
-        disconnect(m_page, nullptr, this, nullptr);
     m_device = device;
-    m_page = page;
     m_failureShown = false;
+    setPage(page);
+}
+
+void LightingController::setPage(Color *page)
+{
+    if (m_page == page)
+        return;
+    if (m_page)
+        disconnect(m_page, nullptr, this, nullptr);
+    m_page = page;
     if (!page)
         return;
     connect(page->palette(), &Palette::emitCursorColor, this,

@@ -29,6 +29,8 @@ public:
 
     // The loaded keyboard and its lighting page (null when there is none).
     void setDevice(Device *device, Color *page);
+    // The lighting page of the loaded keyboard, built after it loaded.
+    void setPage(Color *page);
     Color *page() const { return m_page; }
     // The lighting page is shown (or not): selector rows, mode legends and
     // painting follow it.

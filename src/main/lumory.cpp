@@ -4,6 +4,7 @@
 #include "Update/overallvariate.h"
 #include "Update/updateformats.h"
 #include "color/color.h"
+#include "device/usb.h"
 #include "macro/macro.h"
 #include "main/apppaths.h"
 #include "main/devicesession.h"
@@ -12,6 +13,7 @@
 #include "main/lightingcontroller.h"
 #include "main/loghandler.h"
 #include "setting/Language.h"
+#include "setting/profileflow.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
 #include "widget/atomicfile.h"
@@ -26,10 +28,12 @@
 #include <QDebug>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QWindow>
+#include <qpa/qplatformnativeinterface.h>
 
 // The icons are compiled into this static library; register them explicitly.
 static void initLumoryResources()
@@ -41,8 +45,12 @@ namespace {
 int g_trayOverride = -1;
 constexpr int kQuitTickMs = 500;
 constexpr int kCloseDelayMs = 100;
-// How often a desktop without a tray is asked whether one has appeared.
+// How often a desktop without a tray is asked whether one has appeared. Where
+// the platform announces a tray that starts (X11: its MANAGER message), the
+// answer is looked at then, and the question asked only rarely, for a tray
+// the announcement does not cover.
 constexpr int kTrayWatchMs = 2000;
+constexpr int kTrayWatchAnnouncedMs = 30000;
 std::function<void(overallVariate *)> g_updateStateSetup;
 } // namespace
 
@@ -120,8 +128,8 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     initButton();
     initTrayIcon();
     qDebug() << "initTrayIcon   " << step.restart() << "ms";
+    // The pages are built when a keyboard loads or when they are first shown.
     initTabWidget();
-    createSettingPage(false);
     qDebug() << "initTabWidget  " << step.restart() << "ms";
     initSystemBoot();
     initDiscon();
@@ -138,6 +146,12 @@ Lumory::Lumory(QWidget *parent, const QString &startMode)
     m_firmwareFlow->setLanguage(m_language->getLangType());
     m_session->setFirmwareUpdateAvailable(true);
     connect(m_firmwareFlow, &FirmwareFlow::banWindowsButton, this, &Lumory::banWindowsButtonSlot);
+    m_profileFlow = new ProfileFlow(m_session, this, this);
+    connect(m_language, &Language::LanguageChange, m_profileFlow, &ProfileFlow::setLanguage);
+    m_profileFlow->setLanguage(m_language->getLangType());
+    connect(m_profileFlow, &ProfileFlow::busy, this, &Lumory::banWindowsButtonSlot);
+    connect(m_menuTree, &MenuTree::emitBackupKeyboard, m_profileFlow, &ProfileFlow::backup);
+    connect(m_menuTree, &MenuTree::emitRestoreKeyboard, m_profileFlow, &ProfileFlow::restore);
     connectFirmwarePanel();
     qDebug() << "device timers connected";
 
@@ -226,7 +240,20 @@ void Lumory::showTrayIconWhenAvailable()
         m_trayWatch = new QTimer(this);
         m_trayWatch->setObjectName(QStringLiteral("trayWatch"));
         connect(m_trayWatch, &QTimer::timeout, this, &Lumory::showTrayIconWhenAvailable);
-        m_trayWatch->start(kTrayWatchMs);
+        // The platform's announcement starts a zero-time single shot (a
+        // child of the watch, gone with it) that looks again.
+        auto *announced = new QTimer(m_trayWatch);
+        announced->setSingleShot(true);
+        announced->setInterval(0);
+        connect(announced, &QTimer::timeout, this, &Lumory::showTrayIconWhenAvailable);
+        QObject *platform = QGuiApplication::platformNativeInterface();
+        const QMetaObject *meta = platform ? platform->metaObject() : nullptr;
+        const int signal = meta ? meta->indexOfSignal("systemTrayWindowChanged(QScreen*)") : -1;
+        const QMetaMethod start =
+            QTimer::staticMetaObject.method(QTimer::staticMetaObject.indexOfSlot("start()"));
+        const bool announces =
+            signal >= 0 && connect(platform, meta->method(signal), announced, start);
+        m_trayWatch->start(announces ? kTrayWatchAnnouncedMs : kTrayWatchMs);
     }
 }
 
@@ -239,8 +266,8 @@ void Lumory::initSystemBoot()
         m_hideTimer->stop();
     });
 
-    setWindowIcon(
-        QIcon(QStringLiteral("://linuxfile/icons/Lumory-icon-tools-linux.svg")).pixmap(256, 256));
+    setWindowIcon(drawnIcon(QStringLiteral("://linuxfile/icons/Lumory-icon-tools-linux.svg"),
+                            QSize(256, 256)));
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -310,6 +337,14 @@ void Lumory::labelPageClickSlot(const QString &pageName)
 
 void Lumory::showPage(const QString &pageName)
 {
+    // A page is built the first time it is shown; the lighting and macro
+    // pages once the keyboard's pages may act.
+    if (pageName == QLatin1String("Setting"))
+        settingPage();
+    else if (m_initLock && pageName == QLatin1String("Macro"))
+        macroPage();
+    else if (m_initLock && pageName == QLatin1String("Color"))
+        colorPage();
     for (int i = 0; i < m_pageStack->count(); ++i) {
         if (m_pageStack->widget(i)->objectName() == pageName) {
             m_pageStack->setCurrentIndex(i);
@@ -327,12 +362,12 @@ void Lumory::showPage(const QString &pageName)
         m_keyLayout->setRemapEnabled(keyPage);
     }
     // The board is built only once the keyboard's pages may act.
-    const bool colorPage = pageName == QLatin1String("Color") && m_color;
-    if ((keyPage || colorPage || shortcutsPage) && m_keyLayout && m_initLock) {
+    const bool lightingPage = pageName == QLatin1String("Color") && m_color;
+    if ((keyPage || lightingPage || shortcutsPage) && m_keyLayout && m_initLock) {
         m_keyLayout->createDynamicKeybtn();
         m_keyLayout->setDynamicKeyUnsetCursor();
         // The keys' tool tips name the function each one has.
-        m_keyLayout->KeyBtnToolTip(!colorPage);
+        m_keyLayout->KeyBtnToolTip(!lightingPage);
     }
     if (shortcutsPage && m_keyLayout) {
         // A board key clicked here becomes a trigger key of a function.
@@ -343,7 +378,7 @@ void Lumory::showPage(const QString &pageName)
     if (m_keyLayout)
         m_keyLayout->setFrameGlobuleKeyShow(keyPage);
     if (m_lighting)
-        m_lighting->setShown(colorPage && m_initLock);
+        m_lighting->setShown(lightingPage && m_initLock);
     for (TabLabel *label : qAsConst(m_tabLabels))
         label->setSelected(label->pageName() == pageName);
 }
@@ -353,10 +388,11 @@ void Lumory::updateSlot(const QString &what)
     // A firmware package arrived from the update server: the settings page
     // runs it as if the user had chosen it there.
     qDebug().noquote() << "update:" << what;
-    if (!m_setting)
+    Setting *page = settingPage();
+    if (!page)
         return;
     labelPageClickSlot(QStringLiteral("Setting"));
-    m_setting->updateSureSlot(what);
+    page->updateSureSlot(what);
 }
 
 void Lumory::showUpdatePageSlot()
@@ -481,7 +517,7 @@ void Lumory::quitLumory()
     qDebug() << "delete synmic keyBtn finish.";
     qDebug() << "delete static keyBtn finish.";
     if (m_disconnected)
-        m_disconnected->hide();
+        setDisconnectedShown(false);
     qInfo().noquote() << "Lumory quit."
                       << QDateTime::currentDateTime().toString(
                              QStringLiteral("yyyy-MM-dd hh:mm:ss"));
@@ -503,6 +539,32 @@ void Lumory::quitLumory()
         delete m_overallVariate->page();
     delete m_overallVariate;
     m_overallVariate = nullptr;
+}
+
+bool Lumory::event(QEvent *event)
+{
+    // The window is polished as the first thing of being shown.
+    if (event->type() == QEvent::Polish && !m_shownBefore)
+        loadOpenedKeyboard();
+    return QMainWindow::event(event);
+}
+
+void Lumory::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownBefore)
+        return;
+    loadOpenedKeyboard();
+    m_shownBefore = true;
+}
+
+void Lumory::loadOpenedKeyboard()
+{
+    // The keyboard found at start-up has usually opened on its thread while
+    // the window was being built: its loading starts now, while the window
+    // is shown and drawn, not after the first frame.
+    if (m_session && m_session->usb() && m_session->usb()->isOpen() && !m_session->device())
+        QCoreApplication::sendPostedEvents(m_session, QEvent::MetaCall);
 }
 
 void Lumory::closeEvent(QCloseEvent *event)

@@ -19,6 +19,7 @@ class Setting;
 class Shortcuts;
 class Macro;
 class FirmwareFlow;
+class ProfileFlow;
 struct BoardInfo;
 class MenuTree;
 class QAction;
@@ -52,13 +53,19 @@ public:
     QAction *trayMinimizeAction() const { return m_minimizeAction; }
     QAction *trayRestoreAction() const { return m_restoreAction; }
     QAction *trayExitAction() const { return m_exitAction; }
-    Setting *settingPage() const { return m_setting; }
+    // The settings, lighting and macro pages are built when they are first
+    // shown or asked for here: the settings page at any time, the lighting
+    // and macro pages while a keyboard whose board has them is loaded (null
+    // otherwise). The key-function page acts on the keyboard's notifications
+    // and is built with the keyboard.
+    Setting *settingPage();
+    Color *colorPage();
+    Macro *macroPage();
     KeyLayout *keyLayout() const { return m_keyLayout; }
     LightingController *lighting() const { return m_lighting; }
-    Color *colorPage() const { return m_color; }
     Shortcuts *shortcutsPage() const { return m_shortcuts; }
-    Macro *macroPage() const { return m_macro; }
     FirmwareFlow *firmwareFlow() const { return m_firmwareFlow; }
+    ProfileFlow *profileFlow() const { return m_profileFlow; }
     Data *catalogue() const { return m_data; }
     const QVector<BoardInfo *> &boards() const { return m_boards; }
     // Puts `widget` into the title bar, left of the window buttons.
@@ -122,6 +129,8 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -144,7 +153,10 @@ private:
     void centreOnScreen();
     void connectSession();
     void createSettingPage(bool layoutEditor);
-    void createLightingPage(BoardInfo *board, Device *device);
+    // The lighting tab, the colour-map and mode-map rows of a loaded
+    // keyboard; the lighting page itself waits until it is needed.
+    void setUpLighting(BoardInfo *board, Device *device);
+    static bool hasLighting(const BoardInfo *board, Device *device);
     void createShortcutsPage(BoardInfo *board, Device *device);
     void createMacroPage(BoardInfo *board, Device *device);
     // The settings page's firmware panel drives the firmware flow.
@@ -152,6 +164,8 @@ private:
     // Every selection of the pages goes (Escape, right click).
     void releaseSelections();
     void setSettingInformation();
+    // Starts loading the keyboard that opened while the window was built.
+    void loadOpenedKeyboard();
     void onLoadingStarted();
     void onDeviceReady(BoardInfo *board);
     void onLoadFinished();
@@ -162,6 +176,11 @@ private:
     // Shows a page and its tab, whatever the page-switch lock says.
     void showPage(const QString &pageName);
     void updateDisconnectedText();
+    // The picture shown while no keyboard is loaded; drawn while it shows.
+    void setDisconnectedShown(bool shown);
+    // An icon of the SVG `file` at `size`, drawn whenever it is asked for
+    // rather than kept as a pixmap for the whole run.
+    static QIcon drawnIcon(const QString &file, const QSize &size);
     // Configuration, update page, language and the automatic check.
     void initOnlineUpdate();
 
@@ -170,6 +189,7 @@ private:
     // The next keyboard to load comes back from a firmware update.
     bool m_showSettingAfterLoad = false;
     bool m_quitting = false;
+    bool m_shownBefore = false;
     int m_quitCountdown = 1;
 
     Language *m_language = nullptr;
@@ -185,6 +205,7 @@ private:
     Shortcuts *m_shortcuts = nullptr;
     Macro *m_macro = nullptr;
     FirmwareFlow *m_firmwareFlow = nullptr;
+    ProfileFlow *m_profileFlow = nullptr;
     QWidget *m_boardArea = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;

@@ -15,6 +15,7 @@
 #include "main/lightingcontroller.h"
 #include "setting/Language.h"
 #include "setting/firmware.h"
+#include "setting/profileflow.h"
 #include "setting/schedule.h"
 #include "setting/setting.h"
 #include "shortcut/shortcuts.h"
@@ -57,14 +58,15 @@ void Lumory::connectSession()
         m_initLock = true;
         setTabsEnabled(true);
         labelPageClickSlot(QStringLiteral("Setting"));
-        if (m_setting)
-            m_setting->intoUpdate(m_session->vendorId(), m_session->productId());
+        if (Setting *page = settingPage())
+            page->intoUpdate(m_session->vendorId(), m_session->productId());
     });
     connect(m_session, &DeviceSession::dfuDeviceFound, this, [this] {
         // A keyboard waits in its boot loader: the firmware can be written again.
         labelPageClickSlot(QStringLiteral("Setting"));
-        if (m_setting && !(m_firmwareFlow && m_firmwareFlow->isRunning()))
-            m_setting->intoUpdate(0, 0);
+        Setting *page = settingPage();
+        if (page && !(m_firmwareFlow && m_firmwareFlow->isRunning()))
+            page->intoUpdate(0, 0);
     });
     connect(m_session, &DeviceSession::deviceClosing, this, &Lumory::onDeviceClosing);
     connect(m_session, &DeviceSession::keyMapNotify, m_keyLayout, &KeyLayout::pressKeyMapButton);
@@ -149,6 +151,12 @@ void Lumory::connectFirmwarePanel()
     });
     connect(m_firmwareFlow, &FirmwareFlow::progress, m_setting, &Setting::UpdateProgressSlot,
             Qt::UniqueConnection);
+    if (m_profileFlow) {
+        connect(m_setting, &Setting::emitBackup, m_profileFlow, &ProfileFlow::quickBackup,
+                Qt::UniqueConnection);
+        connect(panel, &Firmware::emitBackup, m_profileFlow, &ProfileFlow::quickBackup,
+                Qt::UniqueConnection);
+    }
     connect(m_firmwareFlow, &FirmwareFlow::emitWaitDfuOpen, panel, &Firmware::waitDfuOpenSlot,
             Qt::UniqueConnection);
     connect(m_firmwareFlow, &FirmwareFlow::refused, m_setting, &Setting::cancelSlot,
@@ -222,27 +230,45 @@ void Lumory::onDeviceReady(BoardInfo *board)
     Device *device = m_session->device();
     m_keyLayout->setDevice(device);
     updateTabWidgetPage(board);
-    createLightingPage(board, device);
+    setUpLighting(board, device);
+    // The settings page is built here (or earlier, when it was shown before
+    // a keyboard came) and shows this keyboard from the start.
     createSettingPage(board && board->KLE);
     setSettingInformation();
     m_setting->setFirmwareAvailable(true);
     createShortcutsPage(board, device);
-    createMacroPage(board, device);
-    m_disconnected->hide();
+    setDisconnectedShown(false);
     m_disconnectedText->hide();
 }
 
-void Lumory::createLightingPage(BoardInfo *board, Device *device)
+bool Lumory::hasLighting(const BoardInfo *board, Device *device)
 {
     // Boards with a colour page in the catalogue, on keyboards that report key colours.
-    const bool lighting = board && board->color && device && device->krCount() > 0;
+    return board && board->color && device && device->krCount() > 0;
+}
+
+void Lumory::setUpLighting(BoardInfo *board, Device *device)
+{
+    const bool lighting = hasLighting(board, device);
     if (m_tabLabels.size() > 1)
         m_tabLabels.at(1)->setVisible(lighting);
-    if (!lighting)
+    if (!lighting || !pageContainer(QStringLiteral("Color")))
         return;
+    // The rows answer the keyboard's map notifications whether or not the
+    // page has been shown.
+    m_lighting->setDevice(device, nullptr);
+    m_lighting->createGlobuleColorLayer();
+    m_lighting->createGlobuleModeLayer();
+}
+
+Color *Lumory::colorPage()
+{
+    if (m_color || !m_session || !m_session->isLoaded())
+        return m_color;
+    Device *device = m_session->device();
     QWidget *container = pageContainer(QStringLiteral("Color"));
-    if (!container)
-        return;
+    if (!hasLighting(m_session->currentBoard(), device) || !container)
+        return nullptr;
     if (!container->layout()) {
         auto *layout = new QVBoxLayout(container);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -253,9 +279,30 @@ void Lumory::createLightingPage(BoardInfo *board, Device *device)
     if (m_language)
         m_color->SetLanguage(m_language->getLangType());
     connect(m_language, &Language::LanguageChange, m_color, &Color::SetLanguage);
-    m_lighting->setDevice(device, m_color);
-    m_lighting->createGlobuleColorLayer();
-    m_lighting->createGlobuleModeLayer();
+    m_lighting->setPage(m_color);
+    return m_color;
+}
+
+Macro *Lumory::macroPage()
+{
+    if (!m_macro && m_session && m_session->isLoaded())
+        createMacroPage(m_session->currentBoard(), m_session->device());
+    return m_macro;
+}
+
+Setting *Lumory::settingPage()
+{
+    if (m_setting || !m_session || m_session->isShutDown())
+        return m_setting;
+    // A loaded keyboard's page is normally built with it (onDeviceReady).
+    const bool loaded = m_session->isLoaded() && m_session->device();
+    const BoardInfo *board = loaded ? m_session->currentBoard() : nullptr;
+    createSettingPage(board && board->KLE);
+    if (loaded) {
+        setSettingInformation();
+        m_setting->setFirmwareAvailable(true);
+    }
+    return m_setting;
 }
 
 void Lumory::createShortcutsPage(BoardInfo *board, Device *device)
@@ -390,8 +437,6 @@ void Lumory::onDeviceClosing()
     m_keyLayout->deleteGlobuleKeyLayer();
     m_keyLayout->deleteDynamicKeybtn();
     m_keyLayout->setDevice(nullptr);
-    if (!m_setting)
-        updateTabWidgetPage(nullptr);
     if (m_setting)
         m_setting->clearInformation();
     qDebug() << "Delete macro item all.";
@@ -400,7 +445,7 @@ void Lumory::onDeviceClosing()
     Dialogs::deleteSafely(m_macro);
     m_macro = nullptr;
     m_menuButton->setEnabled(true);
-    m_disconnected->show();
+    setDisconnectedShown(true);
     m_disconnectedText->show();
     updateDisconnectedText();
     // A firmware update closes the keyboard on purpose: the window stays blocked.

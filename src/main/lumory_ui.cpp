@@ -10,21 +10,30 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QIconEngine>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOption>
+#include <QSvgRenderer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 constexpr int kWindowWidth = 1180;
@@ -46,6 +55,92 @@ const TabDef kTabs[] = {
     {"SHORTCUTS", "快捷键", "shortcuts", "Shortcuts"},
     {"MACRO", "宏", "macro", "Macro"},
     {"SETTING", "设置", "setting", "Setting"},
+};
+
+constexpr QSize kDisconnectedSize(520, 220);
+
+// The pixel ratio QIcon draws pictures for.
+qreal iconPixelRatio()
+{
+    if (!QCoreApplication::testAttribute(Qt::AA_UseHighDpiPixmaps))
+        return 1.0;
+    return std::max<qreal>(1.0, qApp->devicePixelRatio());
+}
+
+// An SVG drawn at `size` (aspect kept) for a screen of this pixel ratio, as
+// QIcon draws it, but without the copy QIcon keeps in the pixmap cache for
+// the rest of the run.
+QPixmap drawnPicture(const QString &file, const QSize &size, qreal ratio)
+{
+    QSvgRenderer renderer(file);
+    QSize drawn = renderer.defaultSize();
+    if (!renderer.isValid() || drawn.isNull())
+        return QPixmap();
+    drawn.scale(size * ratio, Qt::KeepAspectRatio);
+    if (drawn.isEmpty())
+        return QPixmap();
+    QImage image(drawn, QImage::Format_ARGB32_Premultiplied);
+    image.fill(0);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+// An icon of one picture at one size, as QIcon(QPixmap) is, but drawn from
+// its SVG each time it is asked for instead of kept for the whole run (the
+// window system takes the window's icon once).
+class DrawnIconEngine : public QIconEngine
+{
+public:
+    DrawnIconEngine(const QString &file, const QSize &size) : m_file(file), m_size(size) {}
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap pixmap = drawnPicture(m_file, m_size, 1.0);
+        if (pixmap.isNull())
+            return pixmap;
+        const QSize shown = actualSize(size, mode, state);
+        if (pixmap.size() != shown)
+            pixmap = pixmap.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (mode != QIcon::Normal) {
+            QStyleOption option(0);
+            option.palette = QGuiApplication::palette();
+            const QPixmap generated =
+                QApplication::style()->generatedIconPixmap(mode, pixmap, &option);
+            if (!generated.isNull())
+                pixmap = generated;
+        }
+        return pixmap;
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        QSize shown = m_size;
+        if (shown.width() > size.width() || shown.height() > size.height())
+            shown.scale(size, Qt::KeepAspectRatio);
+        return shown;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) const override
+    {
+        if (mode == QIcon::Normal && state == QIcon::Off)
+            return {m_size};
+        return {};
+    }
+
+    QIconEngine *clone() const override { return new DrawnIconEngine(m_file, m_size); }
+
+private:
+    QString m_file;
+    QSize m_size;
 };
 
 QToolButton *titleButton(const QString &name, const QString &icon, QWidget *parent)
@@ -225,9 +320,8 @@ void Lumory::initDiscon()
 {
     m_disconnected = new QLabel(m_boardArea);
     m_disconnected->setObjectName(QStringLiteral("disconnectedPicture"));
-    const QIcon picture(AppPaths::imagesDir() + QStringLiteral("main/disconnected.svg"));
-    m_disconnected->setPixmap(picture.pixmap(QSize(520, 220)));
     m_disconnected->setAlignment(Qt::AlignCenter);
+    setDisconnectedShown(true);
 
     m_disconnectedText = new QLabel(m_boardArea);
     m_disconnectedText->setObjectName(QStringLiteral("disconnectedText"));
@@ -238,6 +332,24 @@ void Lumory::initDiscon()
     boardLayout->addWidget(m_disconnected, 0, Qt::AlignHCenter);
     boardLayout->addWidget(m_disconnectedText, 0, Qt::AlignHCenter);
     boardLayout->addSpacing(12);
+}
+
+void Lumory::setDisconnectedShown(bool shown)
+{
+    // Half a megabyte of picture: kept only while it is on screen.
+    if (shown && m_disconnected->pixmap(Qt::ReturnByValue).isNull()) {
+        m_disconnected->setPixmap(
+            drawnPicture(AppPaths::imagesDir() + QStringLiteral("main/disconnected.svg"),
+                         kDisconnectedSize, iconPixelRatio()));
+    }
+    m_disconnected->setVisible(shown);
+    if (!shown)
+        m_disconnected->setPixmap(QPixmap());
+}
+
+QIcon Lumory::drawnIcon(const QString &file, const QSize &size)
+{
+    return QIcon(new DrawnIconEngine(file, size * iconPixelRatio()));
 }
 
 void Lumory::createShortcut()

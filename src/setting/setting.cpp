@@ -276,6 +276,11 @@ Setting::Setting(bool layoutEditor, QWidget *parent) : QWidget(parent), m_layout
     m_layoutButton->setVisible(m_layoutEditor);
     connect(m_layoutButton, &QPushButton::clicked, this, &Setting::emitLayoutEditor);
     toolsLayout->addWidget(m_layoutButton);
+    // A back-up beside factory reset: one click before the keyboard is wiped.
+    m_backupButton = new QPushButton(tools);
+    m_backupButton->setObjectName(QStringLiteral("settingBackup"));
+    connect(m_backupButton, &QPushButton::clicked, this, &Setting::emitBackup);
+    toolsLayout->addWidget(m_backupButton);
     m_resetButton = new QPushButton(tools);
     m_resetButton->setObjectName(QStringLiteral("factoryReset"));
     connect(m_resetButton, &QPushButton::clicked, this, &Setting::factoryResetClicked);
@@ -320,6 +325,7 @@ void Setting::SetLanguage(int langType)
     m_resetTitle->setText(zh ? QStringLiteral("设备") : QStringLiteral("Device"));
     m_resetButton->setText(zh ? QStringLiteral("恢复出厂设置")
                               : QStringLiteral("Restore Factory Settings"));
+    m_backupButton->setText(zh ? QStringLiteral("备份键盘…") : QStringLiteral("Back up keyboard…"));
     m_layoutButton->setText(zh ? QStringLiteral("布局编辑器") : QStringLiteral("Layout Editor"));
     updateSleepValueText();
 }
@@ -466,6 +472,7 @@ void Setting::setInformationEnabled(bool enabled)
     m_sleepEnabled->setEnabled(enabled);
     updateSleepEnabled();
     m_resetButton->setEnabled(enabled);
+    m_backupButton->setEnabled(enabled);
     m_firmwareFrame->setEnabled(enabled);
     m_layoutButton->setEnabled(enabled);
     if (enabled)

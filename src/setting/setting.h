@@ -89,6 +89,7 @@ public:
     WheelSafeSlider *sleepSlider() const { return m_sleepSlider; }
     QLabel *sleepValueLabel() const { return m_sleepValue; }
     QPushButton *factoryResetButton() const { return m_resetButton; }
+    QPushButton *backupButton() const { return m_backupButton; }
     QPushButton *layoutEditorButton() const { return m_layoutButton; }
     QFrame *firmwareFrame() const { return m_firmwareFrame; }
     Firmware *firmwarePanel() const { return m_firmwarePanel; }
@@ -126,6 +127,8 @@ Q_SIGNALS:
     void emitBluetoothName(const QString &name);
     void emitSleepTime(int minutes);
     void emitFactoryReset();
+    // One-click back-up of the whole keyboard (default file name).
+    void emitBackup();
     void emitLayoutEditor();
     // The user started the update of this package folder.
     void emitUpdateFU(const QString &path);
@@ -177,6 +180,7 @@ private:
 
     QLabel *m_resetTitle = nullptr;
     QPushButton *m_resetButton = nullptr;
+    QPushButton *m_backupButton = nullptr;
 
     QFrame *m_firmwareFrame = nullptr;
     QFrame *m_firmwareCard = nullptr;

@@ -58,6 +58,8 @@ MenuTree::MenuTree(QWidget *dialogParent, QObject *parent)
 
     connect(m_powerBoot, &QAction::triggered, this, &MenuTree::powerBootActionSlot);
     connect(m_checkUpdate, &QAction::triggered, this, &MenuTree::checkForUpdateSlot);
+    connect(m_backup, &QAction::triggered, this, &MenuTree::emitBackupKeyboard);
+    connect(m_restore, &QAction::triggered, this, &MenuTree::emitRestoreKeyboard);
     connect(m_layoutMac, &QAction::triggered, this, &MenuTree::layoutVersionMac);
     connect(m_layoutWin, &QAction::triggered, this, &MenuTree::layoutVersionWin);
     connect(m_layoutAuto, &QAction::triggered, this, &MenuTree::layoutVersionAuto);
@@ -91,6 +93,10 @@ void MenuTree::buildMenus()
     m_powerBoot->setCheckable(true);
 
     m_checkUpdate = new QAction(m_mainMenu);
+    m_backup = new QAction(m_mainMenu);
+    m_backup->setObjectName(QStringLiteral("backupKeyboard"));
+    m_restore = new QAction(m_mainMenu);
+    m_restore->setObjectName(QStringLiteral("restoreKeyboard"));
 
     m_layoutMenu = new QMenu(m_mainMenu);
     m_layoutMac = m_layoutMenu->addAction(QString());
@@ -117,6 +123,8 @@ void MenuTree::buildMenus()
     m_mainMenu->addAction(m_checkUpdate);
     m_mainMenu->addMenu(m_layoutMenu);
     m_mainMenu->addMenu(m_deviceMenu);
+    m_mainMenu->addAction(m_backup);
+    m_mainMenu->addAction(m_restore);
     m_mainMenu->addAction(m_about);
     m_mainMenu->addMenu(m_languageMenu);
     m_mainMenu->addAction(m_help);
@@ -134,6 +142,8 @@ void MenuTree::SetLanguage(int type)
     m_layoutMac->setText(QStringLiteral("MacOS"));
     m_layoutWin->setText(QStringLiteral("Windows System"));
     m_layoutAuto->setText(zh ? QStringLiteral("自动") : QStringLiteral("Automatic"));
+    m_backup->setText(zh ? QStringLiteral("备份键盘…") : QStringLiteral("Back up keyboard…"));
+    m_restore->setText(zh ? QStringLiteral("还原键盘…") : QStringLiteral("Restore keyboard…"));
     m_about->setText(zh ? QStringLiteral("关于 Lumory") : QStringLiteral("About Lumory"));
     m_help->setText(zh ? QStringLiteral("帮助") : QStringLiteral("Help"));
     m_exit->setText(zh ? QStringLiteral("退出") : QStringLiteral("Exit"));

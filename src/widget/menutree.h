@@ -76,6 +76,8 @@ Q_SIGNALS:
     void emitLayoutVersionAuto();
     void emitMainExit();
     void emitCheckForUpdate();
+    void emitBackupKeyboard();
+    void emitRestoreKeyboard();
     void ActionTriggered(UsbData data);
 
 private:
@@ -92,6 +94,8 @@ private:
     QMenu *m_languageMenu = nullptr;
     QAction *m_powerBoot = nullptr;
     QAction *m_checkUpdate = nullptr;
+    QAction *m_backup = nullptr;
+    QAction *m_restore = nullptr;
     QAction *m_layoutMac = nullptr;
     QAction *m_layoutWin = nullptr;
     QAction *m_layoutAuto = nullptr;

@@ -1,9 +1,12 @@
 // The device session on the simulated bus: discovery, the numbered device
 // list, opening and loading, switching, unplugging, load errors, the version
 // question and the notification table.
+#include "color/color.h"
 #include "device/device.h"
 #include "device/usb.h"
+#include "macro/macro.h"
 #include "main/devicesession.h"
+#include "main/lightingcontroller.h"
 #include "sessionfixture.h"
 #include "setting/setting.h"
 #include "widget/boardinfo.h"
@@ -11,6 +14,7 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -64,6 +68,36 @@ private Q_SLOTS:
             qPrintable(missing));
     }
 
+    void lightingAndMacroPagesWaitUntilShown()
+    {
+        SessionFixture f;
+        sim::SimKeyboard *kb = f.bus.plug(Personality::DualMode);
+        kb->setMacro(2, "Hi", QByteArray());
+        Lumory *w = f.start();
+        auto *picture = w->findChild<QLabel *>(QStringLiteral("disconnectedPicture"));
+        QVERIFY(!picture->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(f.waitLoaded());
+        QVERIFY(picture->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!w->findChild<Color *>() && !w->findChild<Macro *>());
+        // Meanwhile the colour-map row answers the keyboard's own map change.
+        QVERIFY(kb->pressColourMapKey(1));
+        const QVector<QPushButton *> &rows = w->lighting()->colourGlobules();
+        QTRY_VERIFY(rows.size() > 1 && rows.at(1)->property("selected").toBool());
+        // Shown or asked for: built once, for the loaded keyboard.
+        for (const char *page : {"Color", "Macro", "Color", "Macro"})
+            w->labelPageClickSlot(QString::fromLatin1(page));
+        QCOMPARE(w->findChildren<Color *>().size(), 1);
+        QCOMPARE(w->findChildren<Macro *>().size(), 1);
+        QVERIFY(w->lighting()->page() == w->colorPage());
+        QCOMPARE(w->macroPage()->items().size(), 1);
+        // Unplugged: the pages go and none is built without a keyboard.
+        f.bus.unplug(kb);
+        QVERIFY(f.waitClosed());
+        QVERIFY(!w->colorPage() && !w->macroPage());
+        QTRY_VERIFY(!w->findChild<Color *>() && !w->findChild<Macro *>());
+        QVERIFY(!picture->isHidden() && !picture->pixmap(Qt::ReturnByValue).isNull());
+    }
+
     void deviceNumbersFollowPlugging()
     {
         SessionFixture f;
@@ -101,16 +135,18 @@ private Q_SLOTS:
     void discoveryLooksAtTheBusOncePerTickAndNotWhileOpen()
     {
         SessionFixture f;
+        const int before = f.bus.enumerationCount();
         Lumory *w = f.start();
-        // The first look comes with the event loop's first pass.
-        const int constructed = f.bus.enumerationCount();
+        // The first look comes with the window, and only once.
+        const int constructed = before + 1;
+        QCOMPARE(f.bus.enumerationCount(), constructed);
         QCoreApplication::processEvents();
-        QCOMPARE(f.bus.enumerationCount(), constructed + 1);
+        QCOMPARE(f.bus.enumerationCount(), constructed);
         // Nothing there: one look per tick, for the keyboards and the boot
         // loader together.
         QSignalSpy ticks(w->deviceSession()->scanTimer(), &QTimer::timeout);
         QTRY_VERIFY(ticks.count() >= 3);
-        QCOMPARE(f.bus.enumerationCount(), constructed + 1 + ticks.count());
+        QCOMPARE(f.bus.enumerationCount(), constructed + ticks.count());
         // A keyboard open: its unplugging ends its read, nothing polls.
         f.bus.plug(Personality::DualMode);
         QVERIFY(f.waitLoaded());
@@ -355,9 +391,10 @@ private Q_SLOTS:
         SessionFixture f;
         f.bus.plug(Personality::BootLoader);
         Lumory *w = f.start();
-        QSignalSpy dfu(w->deviceSession(), &DeviceSession::dfuDeviceFound);
-        QTRY_COMPARE_WITH_TIMEOUT(dfu.count(), 1, 5000);
-        QCOMPARE(w->currentPageName(), QStringLiteral("Setting"));
+        // The first look finds it while the window is built: the settings
+        // page is built for it and offers the update.
+        QTRY_COMPARE_WITH_TIMEOUT(w->currentPageName(), QStringLiteral("Setting"), 5000);
+        QVERIFY(w->settingPage()->isWatching());
         QVERIFY(!w->deviceSession()->usb());
         QVERIFY(f.logMessages().contains(QStringLiteral("Find DFU device.")));
     }

@@ -83,7 +83,8 @@ private Q_SLOTS:
         QVERIFY(!menu.chineseAction()->isChecked() && menu.englishAction()->isChecked());
         QCOMPARE(menuTexts(menu.menu()),
                  (QStringList{"Setting", "Check for update", "Layout version", "USB Device",
-                              "About Lumory", "语言(Language)", "Help", "Exit"}));
+                              "Back up keyboard…", "Restore keyboard…", "About Lumory",
+                              "语言(Language)", "Help", "Exit"}));
         QCOMPARE(menuTexts(menu.deviceMenu()), QStringList{QStringLiteral("Device 1")});
         QVERIFY(TestSupport::readFile(dir.configFile(QStringLiteral("Language.xml")))
                     .contains("<Language Language=\"1\"/>"));
