@@ -73,10 +73,11 @@ void customise(sim::SimKeyboard *kb, Device *d)
     map[5 * 4] = char(0x03); // Z with the lock bit
     map[5 * 4 + 1] = char(0x1D);
     kb->setKeyCodes(1, map);
-    map = kb->keyCodes(3);
+    const int lastMap = kb->keyMapCount() - 1; // the C68 has fewer maps than the K108
+    map = kb->keyCodes(lastMap);
     map[0] = char(map.at(0) | 0x01);
     map[40 * 4 + 1] = char(0x2C);
-    kb->setKeyCodes(3, map);
+    kb->setKeyCodes(lastMap, map);
     if (kb->hasLighting()) {
         QByteArray colours = kb->keyColours(1);
         colours.replace(3 * 4, 8, QByteArray::fromHex("0102030004050600"));
