@@ -22,8 +22,10 @@ int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         kf_t entry{};
         KfRecord::encode(KfRecord::defaults(function.control_type, function.hi), &entry);
         const KfRecord::KfFunction back = KfRecord::decode(entry, catalogue);
-        volatile int sink = back.controlType + kfControlType(catalogue, function.hi) +
-                            function.options.size() + function.tipsZh.size();
+        // Unsigned: the values come from the input and may be as large as int goes.
+        volatile unsigned sink =
+            unsigned(back.controlType) + unsigned(kfControlType(catalogue, function.hi)) +
+            unsigned(function.options.size()) + unsigned(function.tipsZh.size());
         (void)sink;
     }
     fuzz::resetProblems();
