@@ -8,6 +8,7 @@
 //   bt_app_100k_floor_s  its floor: the erase and the chunks times one round
 //                        trip of the link (one chunk in flight allows no less)
 
+#include "benchsupport.h"
 #include "device/device.h"
 #include "device/hidbackend.h"
 #include "device/updatedfubtthread.h"
@@ -28,11 +29,7 @@
 
 namespace {
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
 } // namespace
 

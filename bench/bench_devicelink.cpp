@@ -45,6 +45,7 @@
 //   timeline_relayout_ms
 //                  1,000 events appended one by one to a shown timeline
 
+#include "benchsupport.h"
 #include "device/device.h"
 #include "device/hidbackend.h"
 #include "device/usb.h"
@@ -90,48 +91,9 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
         std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
-// Transport with its receive loop on its own thread, and the model on this one.
-class Link
-{
-public:
-    explicit Link(sim::SimBus *bus)
-    {
-        HidBackend::setInstance(bus);
-        usb = new Usb(&condition, &mutex, &waiting);
-        usb->setDfuPID(sim::kSimVendorId, sim::kSimProductId, sim::kSimInterface);
-        opened = usb->open() == 0;
-        usb->moveToThread(&thread);
-        thread.start();
-        device = new Device(usb, &condition, &mutex, &waiting);
-        QObject::connect(usb, &Usb::emitRecvCmd, device, &Device::recvCmdSlot);
-        QMetaObject::invokeMethod(usb, &Usb::readSlot, Qt::QueuedConnection);
-    }
-    ~Link()
-    {
-        device->abortExchanges();
-        usb->quitReadWhile();
-        thread.quit();
-        thread.wait();
-        usb->close();
-        delete device;
-        delete usb;
-        HidBackend::setInstance(nullptr);
-    }
-
-    QWaitCondition condition;
-    QMutex mutex;
-    bool waiting = false;
-    QThread thread;
-    Usb *usb = nullptr;
-    Device *device = nullptr;
-    bool opened = false;
-};
+using bench::Link;
 
 double percentile(std::vector<double> v, double p)
 {

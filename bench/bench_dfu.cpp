@@ -7,6 +7,7 @@
 //   dfu_64k_floor_s  its floor: the packets of the update times one round trip
 //                    of the link (stop and wait allows no less)
 
+#include "benchsupport.h"
 #include "device/device.h"
 #include "device/hidbackend.h"
 #include "device/usb.h"
@@ -21,11 +22,7 @@
 
 namespace {
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
 } // namespace
 

@@ -9,6 +9,7 @@
 //
 // The debug lines the codec writes per frame are formatted but not printed.
 
+#include "benchsupport.h"
 #include "macro/macrocodec.h"
 #include "macro/timelinemodel.h"
 
@@ -33,11 +34,7 @@ double median(std::vector<double> v)
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
 // Typing over the letters and Shift, every event after a short wait: each
 // event opens a frame.

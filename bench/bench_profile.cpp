@@ -13,6 +13,7 @@
 // macro transfer protocol prescribes (50 ms after each read round of five
 // frames, 100 ms after each write round, 50 ms before a macro's commit).
 
+#include "benchsupport.h"
 #include "device/device.h"
 #include "device/hidbackend.h"
 #include "device/profileengine.h"
@@ -29,47 +30,9 @@
 
 namespace {
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
-// The transport on its own thread and the device model, over the bus.
-struct ProfileLink
-{
-    explicit ProfileLink(sim::SimBus *bus)
-    {
-        HidBackend::setInstance(bus);
-        usb = new Usb(&condition, &mutex, &waiting);
-        usb->setDfuPID(sim::kSimVendorId, sim::kSimProductId, sim::kSimInterface);
-        opened = usb->open() == 0;
-        usb->moveToThread(&thread);
-        thread.start();
-        device = new Device(usb, &condition, &mutex, &waiting);
-        QObject::connect(usb, &Usb::emitRecvCmd, device, &Device::recvCmdSlot);
-        QMetaObject::invokeMethod(usb, &Usb::readSlot, Qt::QueuedConnection);
-    }
-    ~ProfileLink()
-    {
-        device->abortExchanges();
-        usb->quitReadWhile();
-        thread.quit();
-        thread.wait();
-        usb->close();
-        delete device;
-        delete usb;
-        HidBackend::setInstance(nullptr);
-    }
-
-    QWaitCondition condition;
-    QMutex mutex;
-    bool waiting = false;
-    QThread thread;
-    Usb *usb = nullptr;
-    Device *device = nullptr;
-    bool opened = false;
-};
+using bench::Link;
 
 QByteArray macroFrames(int count)
 {
@@ -144,7 +107,7 @@ int profileBenchmarks()
     sim::SimBus bus; // default timing
     sim::SimKeyboard *kb = bus.plug(sim::Personality::DualMode);
     customise(kb);
-    ProfileLink link(&bus);
+    Link link(&bus);
     if (!link.opened || !dir.isValid() || link.device->getDeviceInfo() != WK_SUCCESS)
         return 1;
     ProfileContext context = ProfileContext::forDevice(link.device);

@@ -13,6 +13,7 @@
 
 #include "Update/downloadfile.h"
 #include "Update/overallvariate.h"
+#include "benchsupport.h"
 #include "daytimeserver.h"
 #include "updateserver.h"
 
@@ -34,11 +35,7 @@ namespace {
 const char kKey[] = "0123456789abcdefghijklmnopqrstuvwxyz0123";
 const QString kProduct = QStringLiteral("LLumory K108");
 
-void figure(const char *name, double value, const char *unit)
-{
-    std::printf("%s %.3f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
+using bench::figure;
 
 bool writeFile(const QString &path, const QByteArray &content)
 {

@@ -233,16 +233,7 @@ uint32_t Device::getUserInfo()
 
 uint32_t Device::setUserInfo(const QString &text)
 {
-    std::array<uint8_t, 48> payload{};
-    const QByteArray utf8 = text.toUtf8();
-    std::memcpy(payload.data(), utf8.constData(),
-                std::min<size_t>(payload.size(), static_cast<size_t>(utf8.size())));
-    uint8_t a[kReportSize];
-    const uint32_t st =
-        setExchange(CMD_DEVICE, SUB_SET_USER_INFO, payload.data(), payload.size(), a);
-    if (st == WK_SUCCESS && a[0] == CMD_DEVICE && a[1] == SUB_SET_USER_INFO)
-        m_userInfo = payload;
-    return st;
+    return setUserInfoRecord(text.toUtf8()); // cut or zero-filled to 48 bytes
 }
 
 uint32_t Device::getDeviceId()

@@ -380,6 +380,9 @@ private:
     // A range read of map `map` whose answer must name that map and range.
     uint32_t getRangeOfMap(uint8_t cmd, uint8_t sub, unsigned char map, unsigned char first,
                            unsigned char last, int entrySize, unsigned char *dest);
+    uint32_t setRangeOfMap(uint8_t cmd, uint8_t sub, unsigned char map, unsigned char first,
+                           unsigned char last, int entrySize, const unsigned char *entries,
+                           uint8_t *answer);
     uint32_t readKeyMap(int count, unsigned char *dest, bool colours);
     uint32_t _readMacro();
     uint32_t _writeMacro();

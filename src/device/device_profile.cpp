@@ -52,6 +52,21 @@ uint32_t Device::getRangeOfMap(uint8_t cmd, uint8_t sub, unsigned char map, unsi
     return WK_SUCCESS;
 }
 
+// A set of entries first..last of map `map` (header map, first, last, 0, then
+// the entries); the answer is left in `answer` for the caller to examine.
+uint32_t Device::setRangeOfMap(uint8_t cmd, uint8_t sub, unsigned char map, unsigned char first,
+                               unsigned char last, int entrySize, const unsigned char *entries,
+                               uint8_t *answer)
+{
+    if (!fitsFrame(first, last, entrySize))
+        return WK_ERROR_OUT_OF_RANGE;
+    const size_t bytes = static_cast<size_t>(last - first + 1) * entrySize;
+    uint8_t payload[kMaxPayload] = {map, first, last, 0};
+    std::memcpy(payload + kRangeHeaderSize, entries, bytes);
+    return exchange(cmd, sub, payload, static_cast<uint16_t>(kRangeHeaderSize + bytes), 0,
+                    kLongWaitMs, answer);
+}
+
 uint32_t Device::getKCOfMap(unsigned char map, unsigned char first, unsigned char last,
                             unsigned char *dest)
 {
@@ -79,15 +94,11 @@ uint32_t Device::getLMOfMap(unsigned char map, unsigned char first, unsigned cha
 uint32_t Device::setKCOfMap(unsigned char map, unsigned char first, unsigned char last,
                             const unsigned char *entries)
 {
-    if (!entries || !fitsFrame(first, last, 4) || last >= m_nkc || !m_pKCs)
+    if (!entries || last >= m_nkc || !m_pKCs)
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
-    uint8_t payload[kMaxPayload] = {map, first, last, 0};
-    std::memcpy(payload + kRangeHeaderSize, entries, static_cast<size_t>(count) * 4);
     uint8_t a[kReportSize];
-    const uint32_t e =
-        exchange(CMD_KEYCODE, SUB_SET_KC, payload,
-                 static_cast<uint16_t>(kRangeHeaderSize + 4 * count), 0, kLongWaitMs, a);
+    const uint32_t e = setRangeOfMap(CMD_KEYCODE, SUB_SET_KC, map, first, last, 4, entries, a);
     if (e != WK_SUCCESS)
         return e;
     if (le32(a + 8) != WK_SUCCESS || a[12] != map || a[13] != first || a[14] != last) {
@@ -103,17 +114,13 @@ uint32_t Device::setKCOfMap(unsigned char map, unsigned char first, unsigned cha
 uint32_t Device::setKROfMap(unsigned char map, unsigned char first, unsigned char last,
                             const unsigned char *entries)
 {
-    if (!entries || !fitsFrame(first, last, 4) || last >= m_nkr || !m_pKRs)
+    if (!entries || last >= m_nkr || !m_pKRs)
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
-    uint8_t payload[kMaxPayload] = {map, first, last, 0};
-    std::memcpy(payload + kRangeHeaderSize, entries, static_cast<size_t>(count) * 4);
     // As setKR: keyboards do not agree on what the answer carries, so only
     // the exchange can fail here; reading the range back tells the rest.
     uint8_t a[kReportSize];
-    const uint32_t e =
-        exchange(CMD_KEYCOLOUR, SUB_SET_KR, payload,
-                 static_cast<uint16_t>(kRangeHeaderSize + 4 * count), 0, kLongWaitMs, a);
+    const uint32_t e = setRangeOfMap(CMD_KEYCOLOUR, SUB_SET_KR, map, first, last, 4, entries, a);
     if (e != WK_SUCCESS)
         return e;
     if (static_cast<int8_t>(map) == m_curkrm)
@@ -124,14 +131,11 @@ uint32_t Device::setKROfMap(unsigned char map, unsigned char first, unsigned cha
 uint32_t Device::setLMOfMap(unsigned char map, unsigned char first, unsigned char last,
                             const unsigned char *entries)
 {
-    if (!entries || !fitsFrame(first, last, 1) || last >= m_nlm || !m_pLMs)
+    if (!entries || last >= m_nlm || !m_pLMs)
         return WK_ERROR_OUT_OF_RANGE;
     const int count = last - first + 1;
-    uint8_t payload[kMaxPayload] = {map, first, last, 0};
-    std::memcpy(payload + kRangeHeaderSize, entries, static_cast<size_t>(count));
     uint8_t a[kReportSize];
-    const uint32_t e = exchange(CMD_LIGHTING, SUB_SET_LM, payload,
-                                static_cast<uint16_t>(kRangeHeaderSize + count), 0, kLongWaitMs, a);
+    const uint32_t e = setRangeOfMap(CMD_LIGHTING, SUB_SET_LM, map, first, last, 1, entries, a);
     if (e != WK_SUCCESS)
         return e;
     if (static_cast<int8_t>(map) == m_curlmm)

@@ -178,8 +178,8 @@ private:
     void updateDisconnectedText();
     // The picture shown while no keyboard is loaded; drawn while it shows.
     void setDisconnectedShown(bool shown);
-    // An icon of the SVG `file` at `size`, drawn whenever it is asked for
-    // rather than kept as a pixmap for the whole run.
+    // An icon of the SVG `file` drawn once at `size`, without the copy QIcon
+    // would keep in the pixmap cache.
     static QIcon drawnIcon(const QString &file, const QSize &size);
     // Configuration, update page, language and the automatic check.
     void initOnlineUpdate();

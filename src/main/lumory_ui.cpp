@@ -10,12 +10,10 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QIconEngine>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,8 +24,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QStyle>
-#include <QStyleOption>
 #include <QSvgRenderer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -88,60 +84,6 @@ QPixmap drawnPicture(const QString &file, const QSize &size, qreal ratio)
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
 }
-
-// An icon of one picture at one size, as QIcon(QPixmap) is, but drawn from
-// its SVG each time it is asked for instead of kept for the whole run (the
-// window system takes the window's icon once).
-class DrawnIconEngine : public QIconEngine
-{
-public:
-    DrawnIconEngine(const QString &file, const QSize &size) : m_file(file), m_size(size) {}
-
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
-    {
-        QPixmap pixmap = drawnPicture(m_file, m_size, 1.0);
-        if (pixmap.isNull())
-            return pixmap;
-        const QSize shown = actualSize(size, mode, state);
-        if (pixmap.size() != shown)
-            pixmap = pixmap.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (mode != QIcon::Normal) {
-            QStyleOption option(0);
-            option.palette = QGuiApplication::palette();
-            const QPixmap generated =
-                QApplication::style()->generatedIconPixmap(mode, pixmap, &option);
-            if (!generated.isNull())
-                pixmap = generated;
-        }
-        return pixmap;
-    }
-
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
-    {
-        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
-    }
-
-    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
-    {
-        QSize shown = m_size;
-        if (shown.width() > size.width() || shown.height() > size.height())
-            shown.scale(size, Qt::KeepAspectRatio);
-        return shown;
-    }
-
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) const override
-    {
-        if (mode == QIcon::Normal && state == QIcon::Off)
-            return {m_size};
-        return {};
-    }
-
-    QIconEngine *clone() const override { return new DrawnIconEngine(m_file, m_size); }
-
-private:
-    QString m_file;
-    QSize m_size;
-};
 
 QToolButton *titleButton(const QString &name, const QString &icon, QWidget *parent)
 {
@@ -349,7 +291,9 @@ void Lumory::setDisconnectedShown(bool shown)
 
 QIcon Lumory::drawnIcon(const QString &file, const QSize &size)
 {
-    return QIcon(new DrawnIconEngine(file, size * iconPixelRatio()));
+    // Drawn here rather than by QIcon, which would keep a second copy in the
+    // pixmap cache for the rest of the run.
+    return QIcon(drawnPicture(file, size, iconPixelRatio()));
 }
 
 void Lumory::createShortcut()
