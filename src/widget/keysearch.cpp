@@ -3,6 +3,7 @@
 #include "main/apppaths.h"
 #include "widget/boardinfo.h"
 #include "widget/data.h"
+#include "widget/keyusage.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -13,31 +14,14 @@
 
 namespace {
 
-struct KeyId
-{
-    uint16_t type;
-    uint16_t stype;
-    uint16_t code;
-};
-
-// Key identities of the synonym table (see data/README.md for the classes).
-constexpr KeyId kb(uint16_t usage)
-{
-    return {1, 0, usage};
-}
-constexpr KeyId media(uint16_t usage)
-{
-    return {2, 0, usage};
-}
-constexpr KeyId sys(uint16_t usage)
-{
-    return {2, 1, usage};
-}
+constexpr auto kb = keyboardUsage;
+constexpr auto media = consumerUsage;
+constexpr auto sys = systemUsage;
 
 struct SynonymEntry
 {
     const char *terms; // UTF-8, separated by '|'
-    std::vector<KeyId> keys;
+    std::vector<KeyUsage> keys;
 };
 
 // Words people type for keys whose texts do not say them, in English and
@@ -214,7 +198,7 @@ KeySearch::KeySearch(const QVector<KeyDesc> &windows, const QVector<KeyDesc> &ma
         SynonymGroup group;
         for (const QString &term : QString::fromUtf8(entry.terms).split(QLatin1Char('|')))
             group.terms.append(fold(term));
-        for (const KeyId &id : entry.keys) {
+        for (const KeyUsage &id : entry.keys) {
             for (int i = 0; i < m_keys.size(); ++i) {
                 const Key &k = m_keys.at(i);
                 if (k.type == id.type && k.stype == id.stype && k.code == id.code) {

@@ -4,18 +4,9 @@
 
 namespace {
 
-constexpr KeyUsage kb(uint16_t usage)
-{
-    return {1, 0, usage};
-}
-constexpr KeyUsage consumer(uint16_t usage)
-{
-    return {2, 0, usage};
-}
-constexpr KeyUsage systemControl(uint16_t usage)
-{
-    return {2, 1, usage};
-}
+constexpr auto kb = keyboardUsage;
+constexpr auto consumer = consumerUsage;
+constexpr auto systemControl = systemUsage;
 
 // An X keycode is the Linux input event code plus this.
 constexpr quint32 kX11KeycodeOffset = 8;

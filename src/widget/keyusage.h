@@ -44,6 +44,20 @@ struct KeyUsage
     }
 };
 
+// Key identities by usage page: keyboard, consumer (media) and system control.
+constexpr KeyUsage keyboardUsage(uint16_t usage)
+{
+    return {1, 0, usage};
+}
+constexpr KeyUsage consumerUsage(uint16_t usage)
+{
+    return {2, 0, usage};
+}
+constexpr KeyUsage systemUsage(uint16_t usage)
+{
+    return {2, 1, usage};
+}
+
 namespace KeyUsageMap {
 
 // The usage of an X keycode (Linux input code + 8), or none.
