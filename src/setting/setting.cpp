@@ -373,6 +373,8 @@ void Setting::intoUpdate(uint16_t vendorId, uint16_t productId)
 {
     qDebug() << "into dfu update.....";
     setFirmwareAvailable(true);
+    // A keyboard in its boot loader has no settings to back up.
+    m_firmwarePanel->backupButton()->setEnabled(false);
     if (vendorId == 0 && productId == 0) {
         vendorId = kLoaderVendorId;
         productId = kLoaderProductId;

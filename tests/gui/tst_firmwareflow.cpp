@@ -241,6 +241,7 @@ private Q_SLOTS:
         QVERIFY(u.windowUsable());
         QTRY_VERIFY(u.w->settingPage()->isWatching()); // the loader must stay
         QVERIFY(u.panel()->startButton()->isEnabled());
+        QVERIFY(!u.panel()->backupButton()->isEnabled()); // a loader has nothing to back up
         if (written) {
             u.f.bus.unplug(loader);
             QTRY_VERIFY(!u.w->settingPage()->isWatching());
