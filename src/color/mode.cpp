@@ -128,6 +128,7 @@ void Mode::openParameter(int n)
         return;
     auto *dialog = new Parameter(this, m_device, n);
     dialog->SetLanguage(m_langType);
+    connect(dialog, &Parameter::emitApplied, this, &Mode::emitModeApplied);
     connect(dialog, &Parameter::emitClose, this, &Mode::closeParameter);
     m_parameter = dialog;
     dialog->show();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "main/undohistory.h"
+
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QVector>
@@ -40,6 +42,8 @@ public slots:
 signals:
     void emitButtonPressed();
     void emitCursorMode(int mode);
+    // A mode's parameters were applied to the keyboard.
+    void emitModeApplied(const KeyboardEdit &edit);
 
 private:
     void buttonPressed(int n);

@@ -433,9 +433,11 @@ void Parameter::downloadData()
 
     la_t record = *own;
     ModeRules::apply(&record, m_n, effect, s);
+    const KeyboardEdit edit = KeyboardEdit::modeRecord(m_device, record);
     // The device model takes the record once the keyboard has accepted it.
     const uint32_t status = m_device->setLAItem(&record);
     if (status == WK_SUCCESS) {
+        emit emitApplied(edit);
         // The owner deletes the dialog on emitClose(): nothing may follow it.
         emit emitClose();
         return;

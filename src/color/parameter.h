@@ -1,6 +1,7 @@
 #pragma once
 
 #include "color/modeparameters.h"
+#include "main/undohistory.h"
 
 #include <QDialog>
 #include <QPoint>
@@ -46,6 +47,8 @@ public slots:
     void SetLanguage(int langType);
 
 signals:
+    // The keyboard took the record: `edit` takes it back (for the undo history).
+    void emitApplied(const KeyboardEdit &edit);
     void emitClose();
 
 protected:

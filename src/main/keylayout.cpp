@@ -4,10 +4,13 @@
 #include "widget/boardinfo.h"
 #include "widget/data.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -19,11 +22,6 @@
 namespace {
 constexpr uint16_t kLockCode = 0xF0;
 
-bool isLockKey(const KeyBtn *key)
-{
-    return key->getType() == 0 && key->getStype() == 0 && key->getCode() == kLockCode;
-}
-
 const char kGlobuleSelected[] =
     "QPushButton { background: #46e6b7; color: #16181d; border: none; border-radius: 13px;"
     " font-weight: 700; }";
@@ -31,6 +29,7 @@ const char kGlobuleNormal[] =
     "QPushButton { background: #2c313a; color: #c9ced8; border: 1px solid #3f4552;"
     " border-radius: 13px; font-weight: 600; }"
     "QPushButton:hover { border-color: #46e6b7; }";
+
 } // namespace
 
 KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *boardArea,
@@ -49,13 +48,15 @@ KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *bo
     m_boardFrame->hide();
     boardLayout->addWidget(m_boardFrame, 0, Qt::AlignHCenter);
 
+    m_history = new UndoHistory(this);
+    m_history->setObjectName(QStringLiteral("undoHistory"));
+    connect(m_history, &UndoHistory::changed, this, &KeyLayout::updateHistoryButtons);
+
     auto *paletteLayout = new QVBoxLayout(m_palettePage);
     paletteLayout->setContentsMargins(0, 4, 0, 8);
     paletteLayout->setSpacing(4);
-    m_hint = new QLabel(m_palettePage);
-    m_hint->setObjectName(QStringLiteral("paletteHint"));
-    m_hint->setAlignment(Qt::AlignCenter);
-    paletteLayout->addWidget(m_hint);
+    buildToolbar(m_palettePage);
+    paletteLayout->addWidget(m_toolbar, 0, Qt::AlignHCenter);
     showHint(Hint::PickBoardKey);
     m_paletteScroll = new QScrollArea(m_palettePage);
     m_paletteScroll->setObjectName(QStringLiteral("paletteScroll"));
@@ -83,8 +84,15 @@ KeyLayout::KeyLayout(Data *data, const QVector<BoardInfo *> *boards, QWidget *bo
 
 KeyLayout::~KeyLayout()
 {
+    if (m_armed)
+        qApp->removeEventFilter(this);
     deleteGlobuleKeyLayer();
     deleteDynamicKeybtn();
+}
+
+bool KeyLayout::isLockKey(const KeyBtn *key)
+{
+    return key->getType() == 0 && key->getStype() == 0 && key->getCode() == kLockCode;
 }
 
 QWidget *KeyLayout::boardFrame() const
@@ -108,6 +116,7 @@ bool KeyLayout::loadStaticLayout()
         m_vStaticKeyBtn.append(key);
     }
     drawStaticLayout(&m_vStaticKeyBtn);
+    m_searchLoaded = false; // read at the first search
     return true;
 }
 
@@ -121,6 +130,7 @@ void KeyLayout::drawStaticLayout(QVector<KeyBtn *> *keys)
     m_paletteContent->setMinimumSize(content);
     m_paletteContent->resize(content);
     m_paletteScroll->setFixedWidth(content.width() + 1 + 10);
+    m_toolbar->setFixedWidth(m_paletteScroll->width());
     for (KeyBtn *key : *keys) {
         const QRectF r = key->mainRect();
         key->setGeometry(toPixels(u * r.x()), toPixels(v * r.y()), toPixels(u * r.width() - s + 1),
@@ -150,6 +160,9 @@ void KeyLayout::labelStatic(const QString &table)
         key->setImage(d.image);
     }
     setStaticToolTips(m_vStaticKeyBtn, table);
+    // The shown version comes first in the search.
+    if (m_search && !m_search->text().isEmpty())
+        searchSlot(m_search->text());
 }
 
 void KeyLayout::layoutVersionWinSlot()
@@ -172,8 +185,16 @@ void KeyLayout::layoutVersionAutoSlot()
 void KeyLayout::setDevice(Device *device)
 {
     m_ptrDevice = device;
+    // The history belongs to one keyboard; one that goes takes it along.
+    if (device)
+        m_history->setKeyboard(device->deviceIdBytes());
+    else
+        m_history->clear();
+    if (!device)
+        m_pressKey->setChecked(false);
     // The instructions are about the keyboard drawn above the palette.
     m_hint->setVisible(device != nullptr);
+    updateHistoryButtons();
 }
 
 void KeyLayout::createDynamicKeybtn()
@@ -188,10 +209,16 @@ void KeyLayout::createDynamicKeybtn()
         QString path;
         if (!m_data->parseJsonFileForFix(&descs, board->file, &path))
             return;
+        m_defaults = KeyDefaults::load(m_data, *board);
         for (int i = 0; i < descs.size(); ++i) {
             auto *key = new KeyBtn(m_boardFrame);
             key->applyDesc(descs.at(i));
             key->setLook(KeyBtn::BoardLook);
+            key->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(key, &QWidget::customContextMenuRequested, this, [this, key](const QPoint &at) {
+                if (QMenu *menu = createKeyMenu(key))
+                    menu->popup(key->mapToGlobal(at));
+            });
             key->hide();
             m_vDynamicKeyBtn.append(key);
         }
@@ -259,31 +286,57 @@ void KeyLayout::drawKeyCode()
     }
     if (!m_ptrDevice->keyCodes() || m_vDynamicKeyBtn.isEmpty() || m_vStaticKeyBtn.isEmpty())
         return;
-    const bool colours = m_ptrDevice->krCount() > 0 && m_ptrDevice->keyColours();
     const int count = std::min<int>(m_vDynamicKeyBtn.size(), m_ptrDevice->kcCount());
-    for (int i = 0; i < count; ++i) {
-        const kc_t record = m_ptrDevice->keyCode(i);
-        const KeyBtn *match = nullptr;
-        for (const KeyBtn *s : qAsConst(m_vStaticKeyBtn)) {
-            if (s->getType() == record.type() && s->getStype() == record.stype() &&
-                s->getCode() == record.code()) {
-                match = s;
-                break;
-            }
+    for (int i = 0; i < count; ++i)
+        showKeyCode(i, m_vStaticKeyBtn);
+}
+
+void KeyLayout::showKeyCode(int i, const QVector<KeyBtn *> &palette)
+{
+    const kc_t record = m_ptrDevice->keyCode(i);
+    KeyBtn *key = m_vDynamicKeyBtn.at(i);
+    const bool changed =
+        m_remapEnabled && m_defaults.state(i, record) == KeyDefaults::State::Changed;
+    key->setChangedMark(changed);
+    key->setMarkToolTip(changed ? (zh() ? QStringLiteral("已改动，默认：%1")
+                                        : QStringLiteral("Changed; the default is %1"))
+                                      .arg(paletteName(m_defaults.paletteIndex(i)))
+                                : QString());
+    const KeyBtn *match = nullptr;
+    for (const KeyBtn *s : palette) {
+        if (s->getType() == record.type() && s->getStype() == record.stype() &&
+            s->getCode() == record.code()) {
+            match = s;
+            break;
         }
-        if (!match)
-            continue;
-        KeyBtn *key = m_vDynamicKeyBtn.at(i);
-        key->setColor(colours ? QColor::fromRgb(m_ptrDevice->getKRRgb(i)) : QColor(245, 245, 245));
-        key->setIdentity(match->getType(), match->getStype(), match->getCode());
-        key->setImage(match->getImage());
-        key->setText(match->getImage().isEmpty() ? match->getName() : QString());
-        key->setAlias(match->getAlias());
-        key->setToolTip(match->toolTip());
-        key->setLocked(record.lock());
-        key->show();
-        key->update();
     }
+    if (!match)
+        return;
+    const bool colours = m_ptrDevice->krCount() > 0 && m_ptrDevice->keyColours();
+    key->setColor(colours && i < m_ptrDevice->krCount() ? QColor::fromRgb(m_ptrDevice->getKRRgb(i))
+                                                        : QColor(245, 245, 245));
+    key->setIdentity(match->getType(), match->getStype(), match->getCode());
+    key->setImage(match->getImage());
+    key->setText(match->getImage().isEmpty() ? match->getName() : QString());
+    key->setAlias(match->getAlias());
+    key->setToolTip(match->toolTip());
+    key->setLocked(record.lock());
+    key->show();
+    key->update();
+}
+
+QString KeyLayout::paletteName(int index) const
+{
+    if (index < 0 || index >= m_vStaticKeyBtn.size())
+        return QString();
+    const KeyBtn *key = m_vStaticKeyBtn.at(index);
+    // Pictured keys have no name on the cap; the tool tip names them all.
+    QString name = key->toolTip().trimmed();
+    if (name.isEmpty())
+        name = key->getName().trimmed();
+    if (name.isEmpty() && index < m_staticDescs.size())
+        name = m_staticDescs.at(index).alias.trimmed();
+    return name;
 }
 
 void KeyLayout::clickKeyBtnSlot(KeyBtn *key)
@@ -350,20 +403,34 @@ void KeyLayout::keyCodeSlot(KeyBtn *staticKey)
         updated.setCode(staticKey->getCode());
     }
     updated.extra = old.extra;
-    const auto first = static_cast<unsigned char>(n);
-    if (m_ptrDevice->setKC(first, first, reinterpret_cast<const unsigned char *>(&updated)) != 0)
-        return;
-
-    m_pkeyBtn->setIdentity(updated.type(), updated.stype(), updated.code());
-    if (!lockKey) {
-        m_pkeyBtn->setImage(staticKey->getImage());
-        m_pkeyBtn->setText(staticKey->getImage().isEmpty() ? staticKey->getName() : QString());
-        m_pkeyBtn->setAlias(staticKey->getAlias());
-        m_pkeyBtn->setToolTip(staticKey->toolTip());
+    const KeyboardEdit edit = KeyboardEdit::remap(m_ptrDevice, n, updated);
+    const QPointer<KeyBtn> target(m_pkeyBtn);
+    uint32_t status = WK_SUCCESS;
+    if (edit.isNoOp()) {
+        // The same code again: written as before, nothing to undo.
+        const auto first = static_cast<unsigned char>(n);
+        status =
+            m_ptrDevice->setKC(first, first, reinterpret_cast<const unsigned char *>(&updated));
+    } else {
+        // The writer shows what the keyboard holds afterwards.
+        status = m_history->perform(edit, historyWriter());
     }
-    m_pkeyBtn->setLocked(updated.lock());
-    m_pkeyBtn->show();
-    m_pkeyBtn->update();
+    if (status != WK_SUCCESS || !m_ptrDevice || !target)
+        return;
+    if (!lockKey && target == m_pkeyBtn) {
+        // Codes the palette lacks keep the clicked key's look.
+        target->setIdentity(updated.type(), updated.stype(), updated.code());
+        if (target->getImage() != staticKey->getImage() ||
+            target->getAlias() != staticKey->getAlias()) {
+            target->setImage(staticKey->getImage());
+            target->setText(staticKey->getImage().isEmpty() ? staticKey->getName() : QString());
+            target->setAlias(staticKey->getAlias());
+            target->setToolTip(staticKey->toolTip());
+        }
+    }
+    target->setLocked(updated.lock());
+    target->show();
+    target->update();
 }
 
 void KeyLayout::unsetCursorKeySlot()
@@ -382,7 +449,13 @@ void KeyLayout::unsetCursorKeySlot()
 
 void KeyLayout::setRemapEnabled(bool enabled)
 {
+    const bool was = m_remapEnabled;
     m_remapEnabled = enabled;
+    if (!enabled && m_pressKey)
+        m_pressKey->setChecked(false);
+    // The marks are about key codes: the key page's.
+    if (was != enabled && m_ptrDevice)
+        drawKeyCode();
 }
 
 void KeyLayout::showHint(Hint hint)
@@ -405,17 +478,35 @@ void KeyLayout::showHint(Hint hint)
         text = zh ? QStringLiteral("请先在键盘上选择一个按键。")
                   : QStringLiteral("Select a key on the keyboard first.");
         break;
+    case Hint::Note:
+        break;
     }
+    if (hint == Hint::Note)
+        return; // showNote() sets the text
     m_hint->setText(text);
     m_hint->setStyleSheet(hint == Hint::SelectFirst
                               ? QStringLiteral("color: #ffb454; font-weight: 600;")
                               : QStringLiteral("color: #9aa3b2;"));
 }
 
+void KeyLayout::showNote(const QString &text, bool warning)
+{
+    m_hintShown = Hint::Note;
+    m_hint->setText(text);
+    m_hint->setToolTip(text); // a long note may not fit
+    m_hint->setStyleSheet(warning ? QStringLiteral("color: #ffb454; font-weight: 600;")
+                                  : QStringLiteral("color: #46e6b7;"));
+}
+
 void KeyLayout::SetLanguage(int langType)
 {
     m_langType = langType;
-    showHint(m_hintShown);
+    applyTexts();
+    // A note was in the other language: the instructions instead.
+    showHint(m_hintShown == Hint::Note ? (m_pkeyBtn ? Hint::PickPaletteKey : Hint::PickBoardKey)
+                                       : m_hintShown);
+    if (m_ptrDevice)
+        drawKeyCode(); // the marks' tool tips
     if (m_globuleLabel)
         m_globuleLabel->setText(langType == 0 ? QStringLiteral("按键层")
                                               : QStringLiteral("Key map"));
@@ -447,6 +538,7 @@ void KeyLayout::deleteDynamicKeybtn()
     qDebug() << "Delete dynamic keybtn all.......";
     qDeleteAll(m_vDynamicKeyBtn);
     m_vDynamicKeyBtn.clear();
+    m_defaults = KeyDefaults();
     m_boardFrame->hide();
     qDebug() << "Delete dynamic keybtn all finish.";
 }
@@ -484,7 +576,10 @@ void KeyLayout::createGlobuleKeyLayer()
     }
     m_globuleLabel->setObjectName(QStringLiteral("keyMapLabel"));
     m_hGlobuleKeyLayout = qobject_cast<QHBoxLayout *>(m_globuleFrame->layout());
+    addHistoryControls();
     SetLanguage(m_langType);
+    m_globuleFrame->setFixedWidth(std::max(350, m_globuleFrame->sizeHint().width()));
+    updateHistoryButtons();
     for (QPushButton *button : qAsConst(m_vGlobuleKey))
         connect(button, &QPushButton::pressed, this, &KeyLayout::globuleKeyPressedSlot);
     const int current = m_ptrDevice->curKCM();
@@ -533,6 +628,7 @@ void KeyLayout::deleteGlobuleKeyLayer()
     for (QPushButton *button : qAsConst(m_vGlobuleKey))
         disconnect(button, nullptr, this, nullptr);
     m_vGlobuleKey.clear();
+    m_undoButton = m_redoButton = m_resetMapButton = nullptr;
     delete m_globuleFrame; // deletes the buttons, the caption and the layout
     m_globuleFrame = nullptr;
     m_globuleLabel = nullptr;
@@ -551,20 +647,32 @@ void KeyLayout::globuleKeyPressedSlot()
         return;
     qDebug("m_curkcm=%d", m_ptrDevice->curKCM());
     auto *pressed = qobject_cast<QPushButton *>(sender());
-    for (int i = 0; i < m_vGlobuleKey.size(); ++i) {
-        QPushButton *button = m_vGlobuleKey.at(i);
-        if (button == pressed) {
-            m_ptrDevice->setCurKCMID(static_cast<unsigned char>(i));
-            m_ptrDevice->getCurKCM();
-            qDebug("setCurKCMID=%d", i);
-            styleGlobuleKey(button, true);
-            drawKeyCode();
-            unsetCursorSlot();
-            Q_EMIT keyMapChanged(i);
-        } else {
-            styleGlobuleKey(button, false);
-        }
+    const int map = m_vGlobuleKey.indexOf(pressed);
+    if (map < 0)
+        return;
+    // A switch the keyboard made itself (its layer key) is not the user's edit.
+    const KeyboardEdit edit = KeyboardEdit::keyMapSwitch(m_ptrDevice, map);
+    const uint32_t status = m_ptrDevice->setCurKCMID(static_cast<unsigned char>(map));
+    if (status != WK_SUCCESS) {
+        qWarning("setCurKCMID %d failed, status %x", map, status);
+        return;
     }
+    m_ptrDevice->getCurKCM();
+    qDebug("setCurKCMID=%d", map);
+    if (!m_fromKeyboard)
+        m_history->record(edit);
+    for (int i = 0; i < m_vGlobuleKey.size(); ++i)
+        styleGlobuleKey(m_vGlobuleKey.at(i), i == map);
+    drawKeyCode();
+    unsetCursorSlot();
+    Q_EMIT keyMapChanged(map);
+}
+
+void KeyLayout::styleKeyMapRow()
+{
+    const int current = m_ptrDevice ? m_ptrDevice->curKCM() : -1;
+    for (int i = 0; i < m_vGlobuleKey.size(); ++i)
+        styleGlobuleKey(m_vGlobuleKey.at(i), i == current);
 }
 
 bool KeyLayout::pressKeyMapButton(int map)
@@ -573,7 +681,9 @@ bool KeyLayout::pressKeyMapButton(int map)
         qDebug("key map %d has no selector button, ignored", map);
         return false;
     }
+    m_fromKeyboard = true;
     Q_EMIT m_vGlobuleKey.at(map)->pressed();
+    m_fromKeyboard = false;
     return true;
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "main/undohistory.h"
 #include "widget/keybtn.h"
+#include "widget/keydefaults.h"
 #include "widget/keydesc.h"
+#include "widget/keysearch.h"
+#include "widget/keyusage.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -14,6 +18,8 @@ class Device;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
+class QMenu;
 class QPushButton;
 class QScrollArea;
 class QWidget;
@@ -24,6 +30,13 @@ struct BoardInfo;
 // palette of every assignable key below it, and the key-map selector row.
 // Selecting a board key and clicking a palette key writes that key's code
 // into the current key map of the keyboard.
+//
+// Above the palette: a search field (matching keys stay, the others fade;
+// Enter assigns the first match) and "Press a key", which takes the next key
+// pressed on the computer's keyboard. Board keys whose code differs from the
+// keyboard's default carry a mark; "Reset key" (context menu) and "Reset map"
+// write the defaults back. Every edit of the keyboard made from the pages
+// goes into the undo history kept here.
 class KeyLayout : public QObject
 {
     Q_OBJECT
@@ -90,6 +103,29 @@ public:
     // The caption of the key-map selector row (null while there is no row).
     QLabel *keyMapLabel() const { return m_globuleLabel; }
 
+    // The edits of the loaded keyboard made in this run.
+    UndoHistory *history() const { return m_history; }
+    // Writes one value of the history to the keyboard and shows what the
+    // keyboard then holds (on every page showing the board).
+    UndoHistory::Writer historyWriter();
+    // An undo (redo) button in the look of the map selector rows, enabled
+    // while `history` can undo (redo).
+    static QPushButton *createHistoryButton(QWidget *parent, UndoHistory *history, bool redo);
+
+    QLineEdit *searchField() const { return m_search; }
+    // Palette positions the search text names, best first (empty: no search).
+    const QVector<int> &searchMatches() const { return m_matches; }
+    QPushButton *pressKeyButton() const { return m_pressKey; }
+    bool pressKeyArmed() const { return m_armed; }
+    QPushButton *undoButton() const { return m_undoButton; }
+    QPushButton *redoButton() const { return m_redoButton; }
+    QPushButton *resetMapButton() const { return m_resetMapButton; }
+    // The loaded board's default key map (empty without a board).
+    const KeyDefaults &defaults() const { return m_defaults; }
+    // The context menu of a board key ("Reset key"); null off the key page.
+    // The caller shows it; it deletes itself when closed.
+    QMenu *createKeyMenu(KeyBtn *key);
+
 public Q_SLOTS:
     void clickKeyBtnSlot(KeyBtn *key);
     void clickKeyBtnStaticSlot(KeyBtn *key);
@@ -102,21 +138,65 @@ public Q_SLOTS:
     void layoutVersionAutoSlot();
     void SetLanguage(int langType);
 
+    void searchSlot(const QString &text);
+    // The first match of the search goes to the selected board key (one write).
+    bool assignFirstMatch();
+    void clearSearch();
+    void focusSearch();
+    // "Press a key": while armed the next key pressed in the window selects
+    // the palette key with its usage and assigns it to the selected board key.
+    void setPressKeyArmed(bool armed);
+    // A key pressed (or released) while armed; true when it was taken.
+    bool pressKeyEvent(const KeyPress &press, bool release = false);
+    // Writes the default code back to board key `index` (one write); false
+    // when its default is unknown, it has it already or the keyboard refused.
+    bool resetKey(int index);
+    // "Reset map": asks, then writes the defaults back to every changed key.
+    void resetMapSlot();
+    bool resetMap();
+    // Write the previous (next) value and show it; false when there is
+    // nothing to undo (redo) or the keyboard refused.
+    bool undo();
+    bool redo();
+
 Q_SIGNALS:
     // The key-function page should let go of its selected board key.
     void emitReleaseKeySelection();
     // The key map shown changed (after a selector button).
     void keyMapChanged(int map);
+    // The history wrote to the keyboard: pages showing lighting refresh.
+    void historyWritten();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class Hint
     {
         PickBoardKey,   // nothing selected
         PickPaletteKey, // a board key is selected
-        SelectFirst     // a palette key was clicked with nothing selected
+        SelectFirst,    // a palette key was clicked with nothing selected
+        Note            // a note of the search, "Press a key" or the history
     };
     void showHint(Hint hint);
+    void showNote(const QString &text, bool warning = false);
     void labelStatic(const QString &table);
+    void buildToolbar(QWidget *parent);
+    // Undo, redo and "Reset map" at the end of the key-map row.
+    void addHistoryControls();
+    // The palette's lock key, which flips the lock bit instead of sending a code.
+    static bool isLockKey(const KeyBtn *key);
+    void applyTexts();
+    // Shows key i of the board as the keyboard holds it, with its mark.
+    void showKeyCode(int i, const QVector<KeyBtn *> &palette);
+    void styleKeyMapRow();
+    void updateHistoryButtons();
+    // The key's name as the palette shows it now (for notes and tool tips).
+    QString paletteName(int index) const;
+    QString pressedName(const KeyPress &press) const;
+    bool assignPalette(int index, const QString &done);
+    void showWritten();
+    bool zh() const { return m_langType == 0; }
 
     Data *m_data = nullptr;
     const QVector<BoardInfo *> *m_boards = nullptr;
@@ -147,4 +227,20 @@ private:
     QLabel *m_globuleLabel = nullptr;
     QHBoxLayout *m_hGlobuleKeyLayout = nullptr;
     QVector<QPushButton *> m_vGlobuleKey;
+    QPushButton *m_undoButton = nullptr;
+    QPushButton *m_redoButton = nullptr;
+    QPushButton *m_resetMapButton = nullptr;
+
+    UndoHistory *m_history = nullptr;
+    bool m_fromKeyboard = false; // a map switch the keyboard made itself
+    KeyDefaults m_defaults;
+    KeySearch m_searchIndex;
+    bool m_searchLoaded = false;
+    QWidget *m_toolbar = nullptr;
+    QLineEdit *m_search = nullptr;
+    QVector<int> m_matches;
+    QPushButton *m_pressKey = nullptr;
+    bool m_armed = false;
+    KeyPressMatch m_heldModifier; // a modifier pressed while armed, assigned on release
+    bool m_asking = false;        // "Reset map" waits for its answer
 };

@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -57,6 +58,8 @@ LightingController::LightingController(KeyLayout *keys, QWidget *boardArea, QWid
                                        QObject *parent)
     : QObject(parent), m_keys(keys), m_boardArea(boardArea), m_dialogParent(dialogParent)
 {
+    if (m_keys)
+        connect(m_keys, &KeyLayout::historyWritten, this, &LightingController::showDeviceState);
 }
 
 LightingController::~LightingController()
@@ -84,6 +87,7 @@ void LightingController::setPage(Color *page)
     connect(page->palette(), &Palette::emitCursorColor, this,
             &LightingController::setCursorColorSlot);
     connect(page->mode(), &Mode::emitCursorMode, this, &LightingController::setCursorModeSlot);
+    connect(page->mode(), &Mode::emitModeApplied, this, &LightingController::recordEdit);
     connect(page, &Color::emitUnsetCursor, this, &LightingController::unsetCursorColorSlot);
 }
 
@@ -133,12 +137,24 @@ void LightingController::receiveRequestColorSlot(int index)
         return;
     }
     const QPointer<LightingController> self(this);
+    // Colour and mode of one click are one step of the history.
+    QVector<KeyboardEdit> step;
+    m_step = &step;
     const bool coloured = setKeyColor(index, m_page->palette()->getCurrentColor());
-    if (!self || Dialogs::isReleased(this) || !m_page)
+    if (!self)
         return; // a failure box ran an event loop
-    const bool moded = setKeyMode(index, m_page->mode()->getSelectMode());
-    if (!self || Dialogs::isReleased(this))
+    if (Dialogs::isReleased(this) || !m_page) {
+        m_step = nullptr;
         return;
+    }
+    const bool moded = setKeyMode(index, m_page->mode()->getSelectMode());
+    if (!self)
+        return;
+    m_step = nullptr;
+    if (Dialogs::isReleased(this))
+        return;
+    if (m_keys && m_device)
+        m_keys->history()->record(step);
     if (!coloured && !moded) {
         qDebug() << "Please select a color or mode.";
         setKeysCursor(QCursor(Qt::ForbiddenCursor));
@@ -156,11 +172,13 @@ bool LightingController::setKeyColor(int index, const QColor &color)
         qDebug("key %d has no colour on this keyboard (%d colours)", i, m_device->krCount());
         return true;
     }
+    const KeyboardEdit edit = KeyboardEdit::colour(m_device, i, color.rgb());
     const uint32_t status = m_device->setKRRgb(static_cast<unsigned char>(i), color.rgb());
     if (status != WK_SUCCESS) {
         reportFailure(QStringLiteral("setKR"), status);
         return true;
     }
+    recordEdit(edit);
     KeyBtn *key = m_keys->dynamicKeys().value(i);
     if (key)
         key->setColor(color);
@@ -182,14 +200,24 @@ bool LightingController::setKeyMode(int index, int mode)
     qDebug().noquote() << "set " << (key ? key->getName() : QString()) << " mode=" << mode;
     const unsigned char byte = static_cast<unsigned char>(mode);
     const unsigned char at = static_cast<unsigned char>(i);
+    const KeyboardEdit edit = KeyboardEdit::mode(m_device, i, byte);
     const uint32_t status = m_device->setLM(at, at, &byte);
     if (status != WK_SUCCESS) {
         reportFailure(QStringLiteral("setLM"), status);
         return true;
     }
+    recordEdit(edit);
     if (key)
         key->setMode(mode);
     return true;
+}
+
+void LightingController::recordEdit(const KeyboardEdit &edit)
+{
+    if (m_step)
+        m_step->append(edit);
+    else if (m_keys)
+        m_keys->history()->record(edit);
 }
 
 void LightingController::reportFailure(const QString &what, uint32_t status)
@@ -253,6 +281,45 @@ void LightingController::createGlobuleColorLayer()
     m_colourRow = createRow(QStringLiteral("colourMapSelector"), m_device->krmCount(),
                             m_device->curKRM(), &m_colourGlobules, &m_colourCaption,
                             &LightingController::globuleColorPressedSlot);
+    addHistoryButtons(m_colourRow);
+}
+
+void LightingController::addHistoryButtons(QFrame *row)
+{
+    auto *layout = row ? qobject_cast<QHBoxLayout *>(row->layout()) : nullptr;
+    if (!layout || m_undoButton || !m_keys)
+        return;
+    const int end = layout->count() - 1; // before the closing stretch
+    m_undoButton = KeyLayout::createHistoryButton(row, m_keys->history(), false);
+    m_redoButton = KeyLayout::createHistoryButton(row, m_keys->history(), true);
+    connect(m_undoButton, &QPushButton::clicked, m_keys, &KeyLayout::undo);
+    connect(m_redoButton, &QPushButton::clicked, m_keys, &KeyLayout::redo);
+    layout->insertSpacing(end, 14);
+    layout->insertWidget(end + 1, m_undoButton);
+    layout->insertWidget(end + 2, m_redoButton);
+    row->setFixedWidth(std::max(row->width(), row->sizeHint().width()));
+    applyRowTexts();
+}
+
+void LightingController::showDeviceState()
+{
+    if (!m_device || !m_keys)
+        return;
+    for (int i = 0; i < m_colourGlobules.size(); ++i)
+        KeyLayout::styleGlobuleKey(m_colourGlobules.at(i), i == m_device->curKRM());
+    for (int i = 0; i < m_modeGlobules.size(); ++i)
+        KeyLayout::styleGlobuleKey(m_modeGlobules.at(i), i == m_device->curLMM());
+    const QVector<KeyBtn *> &keys = m_keys->dynamicKeys();
+    if (m_device->keyColours()) {
+        const int count = std::min<int>(keys.size(), m_device->krCount());
+        for (int i = 0; i < count; ++i)
+            keys.at(i)->setColor(QColor::fromRgb(m_device->getKRRgb(i)));
+    }
+    if (const uint8_t *modes = m_device->modes()) {
+        const int count = std::min<int>(keys.size(), m_device->lmCount());
+        for (int i = 0; i < count; ++i)
+            keys.at(i)->setMode(modes[i]);
+    }
 }
 
 void LightingController::deleteGlobuleColorLayer()
@@ -261,6 +328,7 @@ void LightingController::deleteGlobuleColorLayer()
         return;
     qDebug() << "Delete globule color layer........";
     m_colourGlobules.clear();
+    m_undoButton = m_redoButton = nullptr;
     delete m_colourRow;
     m_colourRow = nullptr;
     m_colourCaption = nullptr;
@@ -283,6 +351,12 @@ void LightingController::createGlobuleModeLayer()
     m_modeRow =
         createRow(QStringLiteral("modeMapSelector"), m_device->lmmCount(), m_device->curLMM(),
                   &m_modeGlobules, &m_modeCaption, &LightingController::globuleModePressedSlot);
+    // Room where the colour row has undo and redo: the map buttons line up.
+    auto *layout = m_modeRow ? qobject_cast<QHBoxLayout *>(m_modeRow->layout()) : nullptr;
+    if (layout && m_undoButton && m_colourRow) {
+        layout->insertSpacing(layout->count() - 1, 14 + 2 * (26 + layout->spacing()));
+        m_modeRow->setFixedWidth(m_colourRow->width());
+    }
 }
 
 void LightingController::deleteGlobuleModeLayer()
@@ -305,11 +379,15 @@ void LightingController::globuleColorPressedSlot()
         qDebug() << "no changes color return.";
         return;
     }
+    const KeyboardEdit edit = KeyboardEdit::colourMapSwitch(m_device, j);
+    const bool fromKeyboard = m_fromKeyboard;
     const uint32_t status = m_device->setCurKRMID(static_cast<unsigned char>(j));
     if (status != WK_SUCCESS) {
         reportFailure(QStringLiteral("setCurKRMID"), status);
         return;
     }
+    if (!fromKeyboard && m_keys)
+        m_keys->history()->record(edit);
     for (int i = 0; i < m_colourGlobules.size(); ++i)
         KeyLayout::styleGlobuleKey(m_colourGlobules.at(i), i == j);
     m_device->getCurKRM();
@@ -325,11 +403,15 @@ void LightingController::globuleModePressedSlot()
         qDebug() << "no changes LM return.";
         return;
     }
+    const KeyboardEdit edit = KeyboardEdit::modeMapSwitch(m_device, j);
+    const bool fromKeyboard = m_fromKeyboard;
     const uint32_t status = m_device->setCurLMMID(static_cast<unsigned char>(j));
     if (status != WK_SUCCESS) {
         reportFailure(QStringLiteral("setCurLMMID"), status);
         return;
     }
+    if (!fromKeyboard && m_keys)
+        m_keys->history()->record(edit);
     for (int i = 0; i < m_modeGlobules.size(); ++i)
         KeyLayout::styleGlobuleKey(m_modeGlobules.at(i), i == j);
     m_device->getCurLMM();
@@ -365,7 +447,9 @@ bool LightingController::pressColourMapButton(int map)
 {
     if (map < 0 || map >= m_colourGlobules.size())
         return false;
+    m_fromKeyboard = true;
     Q_EMIT m_colourGlobules.at(map)->pressed();
+    m_fromKeyboard = false;
     return true;
 }
 
@@ -373,7 +457,9 @@ bool LightingController::pressModeMapButton(int map)
 {
     if (map < 0 || map >= m_modeGlobules.size())
         return false;
+    m_fromKeyboard = true;
     Q_EMIT m_modeGlobules.at(map)->pressed();
+    m_fromKeyboard = false;
     return true;
 }
 
@@ -421,6 +507,12 @@ void LightingController::applyRowTexts()
         m_colourCaption->setText(zh ? QStringLiteral("颜色层") : QStringLiteral("Colour map"));
     if (m_modeCaption)
         m_modeCaption->setText(zh ? QStringLiteral("模式层") : QStringLiteral("Mode map"));
+    if (m_undoButton)
+        m_undoButton->setToolTip(zh ? QStringLiteral("撤销 (Ctrl+Z)")
+                                    : QStringLiteral("Undo (Ctrl+Z)"));
+    if (m_redoButton)
+        m_redoButton->setToolTip(zh ? QStringLiteral("重做 (Ctrl+Shift+Z)")
+                                    : QStringLiteral("Redo (Ctrl+Shift+Z)"));
 }
 
 void LightingController::SetLanguage(int langType)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "main/undohistory.h"
+
 #include <QColor>
 #include <QObject>
 #include <QPointer>
@@ -52,6 +54,11 @@ public:
 
     const QVector<QPushButton *> &colourGlobules() const { return m_colourGlobules; }
     const QVector<QPushButton *> &modeGlobules() const { return m_modeGlobules; }
+    // The undo and redo buttons of the lighting page (null without a row).
+    QPushButton *undoButton() const { return m_undoButton; }
+    QPushButton *redoButton() const { return m_redoButton; }
+    // Shows the keyboard's colours, modes and active maps (after an undo).
+    void showDeviceState();
 
 public Q_SLOTS:
     void receiveRequestColorSlot(int index);
@@ -73,6 +80,10 @@ private:
     // Says once per keyboard that a lighting write failed.
     void reportFailure(const QString &what, uint32_t status);
     void applyRowTexts();
+    void addHistoryButtons(QFrame *row);
+    // Records an edit the keyboard took: into the click's step while one is
+    // collected, else as a step of its own.
+    void recordEdit(const KeyboardEdit &edit);
 
     KeyLayout *m_keys = nullptr;
     QWidget *m_boardArea = nullptr;
@@ -89,4 +100,8 @@ private:
     QFrame *m_modeRow = nullptr;
     QLabel *m_modeCaption = nullptr;
     QVector<QPushButton *> m_modeGlobules;
+    QPushButton *m_undoButton = nullptr;
+    QPushButton *m_redoButton = nullptr;
+    QVector<KeyboardEdit> *m_step = nullptr; // the edits of one click
+    bool m_fromKeyboard = false;             // a map switch the keyboard made itself
 };

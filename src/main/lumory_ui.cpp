@@ -10,6 +10,7 @@
 #include "widget/tablabel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QSvgRenderer>
 #include <QToolButton>
@@ -299,6 +301,29 @@ QIcon Lumory::drawnIcon(const QString &file, const QSize &size)
 void Lumory::createShortcut()
 {
     // The key-function page is created hidden with the device's pages.
+    // Undo and redo of the key and lighting pages. A focused text field (the
+    // palette search, a macro or function name) takes these keys for its own
+    // undo: it accepts them as shortcut overrides before the window sees them.
+    const auto history = [this](bool redo) {
+        const QString page = currentPageName();
+        if (!m_keyLayout ||
+            (page != QLatin1String("staticLayout") && page != QLatin1String("Color")))
+            return;
+        const QWidget *focus = QApplication::focusWidget();
+        if (focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
+                      focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox")))
+            return;
+        if (redo)
+            m_keyLayout->redo();
+        else
+            m_keyLayout->undo();
+    };
+    auto *undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+    undo->setObjectName(QStringLiteral("undoShortcut"));
+    connect(undo, &QShortcut::activated, this, [history] { history(false); });
+    auto *redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    redo->setObjectName(QStringLiteral("redoShortcut"));
+    connect(redo, &QShortcut::activated, this, [history] { history(true); });
 }
 
 void Lumory::initTrayIcon()

@@ -7,11 +7,13 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QHash>
+#include <QHelpEvent>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSvgRenderer>
+#include <QToolTip>
 #include <QXmlStreamReader>
 
 #include <cmath>
@@ -286,6 +288,15 @@ bool KeyBtn::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip && !m_toolTipEnabled)
         return true;
+    if (event->type() == QEvent::ToolTip && m_changedMark && !m_markToolTip.isEmpty()) {
+        // The mark is small: a few pixels around it count.
+        const QRect around = markRect().adjusted(-5, -5, 5, 5).toAlignedRect();
+        auto *help = static_cast<QHelpEvent *>(event);
+        if (around.contains(help->pos())) {
+            QToolTip::showText(help->globalPos(), m_markToolTip, this, around);
+            return true;
+        }
+    }
     return QPushButton::event(event);
 }
 
@@ -329,10 +340,35 @@ void KeyBtn::mouseDoubleClickEvent(QMouseEvent *event)
     event->accept();
 }
 
+void KeyBtn::setFaded(bool faded)
+{
+    if (m_faded == faded)
+        return;
+    m_faded = faded;
+    update();
+}
+
+void KeyBtn::setChangedMark(bool changed)
+{
+    if (m_changedMark == changed)
+        return;
+    m_changedMark = changed;
+    update();
+}
+
+QRectF KeyBtn::markRect() const
+{
+    // In the top corner of the cap's face, away from the lock (bottom right).
+    const double d = 7.0;
+    return QRectF(width() - 3.0 - 2.0 - d, 2.0 + 2.0, d, d);
+}
+
 void KeyBtn::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    if (m_faded && !m_selected)
+        p.setOpacity(0.28);
     const QPainterPath path = outline();
 
     QColor face;
@@ -406,6 +442,13 @@ void KeyBtn::paintEvent(QPaintEvent *)
         const QRectF lockRect(content.right() - 13, content.bottom() - 15, 13, 15);
         const QImage img = picture(pictureFile(QStringLiteral("lock.svg")), QSize(13, 15), ink);
         p.drawImage(lockRect.topLeft(), img);
+    }
+
+    if (m_changedMark) {
+        // A dot with a dark ring, readable on every cap colour.
+        p.setPen(QPen(QColor(QStringLiteral("#101217")), 1.5));
+        p.setBrush(QColor(QStringLiteral("#ffb454")));
+        p.drawEllipse(markRect());
     }
 
     if (m_selected) {

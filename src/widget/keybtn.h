@@ -66,6 +66,19 @@ public:
     void setIdentity(uint16_t type, uint16_t stype, uint16_t code);
     void setLook(Look look);
     void setLegend(const QString &legend) { m_legend = legend; }
+    // A palette key the search does not match: drawn faint, still clickable.
+    void setFaded(bool faded);
+    bool isFaded() const { return m_faded; }
+    // A board key whose code differs from the keyboard's default: a small
+    // mark in the cap's top corner.
+    void setChangedMark(bool changed);
+    bool hasChangedMark() const { return m_changedMark; }
+    // What the mark's own tool tip says (the key's default); the rest of the
+    // cap keeps the key's tool tip.
+    void setMarkToolTip(const QString &text) { m_markToolTip = text; }
+    QString markToolTip() const { return m_markToolTip; }
+    // Where the mark is drawn, in widget coordinates.
+    QRectF markRect() const;
 
     uint16_t getCode() const { return m_code; }
     uint16_t getType() const { return m_type; }
@@ -142,6 +155,9 @@ private:
     TextShow m_textShow = ShowLegend;
     bool m_aliasMode = false;
     bool m_hover = false;
+    bool m_faded = false;
+    bool m_changedMark = false;
+    QString m_markToolTip;
     Look m_look = BoardLook;
     int m_unitPixels = 0;
     int m_unitPixelsDown = 0;
