@@ -193,6 +193,14 @@ private Q_SLOTS:
         add("macro export chooser", macro(&Macro::exportActionSlot), macroSlot(false));
         add("macro import chooser", macro(&Macro::importActionSlot), macroSlot(false));
         add("macro download refused", macro(&Macro::downloadItemDataSlot), macroSlot(true));
+        add("reset map question", [](Lumory *w) {
+            KeyLayout *keys = w->keyLayout();
+            keys->clickKeyBtnSlot(keys->dynamicKeys().at(1)); // a changed key to reset
+            for (KeyBtn *z : keys->staticKeys())
+                if (z->getType() == 1 && z->getCode() == 0x1D)
+                    keys->keyCodeSlot(z);
+            keys->resetMapButton()->click();
+        });
         add("firmware package refused", [](Lumory *w) {
             static QTemporaryDir empty;
             startFirmware(w, empty.path());
