@@ -29,6 +29,8 @@ private Q_SLOTS:
         QTest::newRow("letter") << "a" << 0x04 << "“A” assigned.";
         QTest::newRow("F-key") << "F7" << 0x40 << "“F7” assigned.";
         QTest::newRow("Escape") << "Escape" << 0x29 << "assigned.";
+        QTest::newRow("keypad") << "KP_Enter" << 0x58 << "assigned.";
+        QTest::newRow("media key") << "XF86AudioMute" << 0xE2 << "“Mute” assigned.";
         QTest::newRow("modifier alone") << "Control_R" << 0xE4 << "(a modifier)";
         QTest::newRow("modifier held") << "ctrl+b" << 0x05 << "left out";
         QTest::newRow("not in the palette") << "XF86WWW" << 0 << "cannot be assigned";
