@@ -236,6 +236,9 @@ private:
     KeyDefaults m_defaults;
     KeySearch m_searchIndex;
     bool m_searchLoaded = false;
+    // Enter assigned a match and the text is unchanged since: Ctrl+Z in the
+    // field means that assignment, not the typing.
+    bool m_searchAssigned = false;
     QWidget *m_toolbar = nullptr;
     QLineEdit *m_search = nullptr;
     QVector<int> m_matches;

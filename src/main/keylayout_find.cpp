@@ -341,6 +341,7 @@ bool KeyLayout::resetMap()
 
 void KeyLayout::searchSlot(const QString &text)
 {
+    m_searchAssigned = false;
     const auto version = m_data && !m_staticTable.isEmpty() && m_staticTable == m_data->xmlMac()
                              ? KeySearch::MacOS
                              : KeySearch::Windows;
@@ -389,9 +390,11 @@ bool KeyLayout::assignFirstMatch()
     if (m_matches.isEmpty())
         return false;
     const int first = m_matches.first();
-    return assignPalette(first, (zh() ? QStringLiteral("已设为“%1”。Esc 清除搜索。")
-                                      : QStringLiteral("“%1” assigned. Esc clears the search."))
-                                    .arg(paletteName(first)));
+    m_searchAssigned =
+        assignPalette(first, (zh() ? QStringLiteral("已设为“%1”。Esc 清除搜索。")
+                                   : QStringLiteral("“%1” assigned. Esc clears the search."))
+                                 .arg(paletteName(first)));
+    return m_searchAssigned;
 }
 
 void KeyLayout::clearSearch()
@@ -545,6 +548,14 @@ bool KeyLayout::pressKeyEvent(const KeyPress &press, bool release)
 bool KeyLayout::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (watched == m_search && type == QEvent::ShortcutOverride && m_searchAssigned) {
+        // Right after Enter assigned a key, undo and redo are the window's.
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo)) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == m_search && type == QEvent::KeyPress && !m_armed) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {

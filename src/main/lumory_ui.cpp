@@ -301,17 +301,14 @@ QIcon Lumory::drawnIcon(const QString &file, const QSize &size)
 void Lumory::createShortcut()
 {
     // The key-function page is created hidden with the device's pages.
-    // Undo and redo of the key and lighting pages. A focused text field (the
-    // palette search, a macro or function name) takes these keys for its own
-    // undo: it accepts them as shortcut overrides before the window sees them.
+    // Undo and redo of the key and lighting pages. A focused text field (a
+    // macro or function name, the palette search while being typed in) takes
+    // these keys for its own undo: it accepts them as shortcut overrides
+    // before the window sees them.
     const auto history = [this](bool redo) {
         const QString page = currentPageName();
         if (!m_keyLayout ||
             (page != QLatin1String("staticLayout") && page != QLatin1String("Color")))
-            return;
-        const QWidget *focus = QApplication::focusWidget();
-        if (focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
-                      focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox")))
             return;
         if (redo)
             m_keyLayout->redo();

@@ -123,12 +123,20 @@ private Q_SLOTS:
         QVERIFY(TestSupport::framesOf(l.kb, 0x20, 0x11).isEmpty());
 
         // A board key selected: Enter writes exactly one record, the first match.
+        const uint16_t before = recordCode(l.kb, map, target);
         click(l.layout->dynamicKeys().at(target));
+        QVERIFY(activate(l));
         search->setFocus();
         QTest::keyClick(search, Qt::Key_Return);
         QCOMPARE(TestSupport::framesOf(l.kb, 0x20, 0x11).size(), 1);
         QCOMPARE(recordCode(l.kb, map, target), uint16_t(0xE2));
         QCOMPARE(l.layout->dynamicKeys().at(target)->getCode(), uint16_t(0xE2));
+        // Ctrl+Z right after Enter takes the assignment back, not the typing.
+        QTest::keyClick(search, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(recordCode(l.kb, map, target), before);
+        QCOMPARE(search->text(), text);
+        QTest::keyClick(search, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(recordCode(l.kb, map, target), uint16_t(0xE2));
 
         // Escape clears the search and brings every key back; the selection stays.
         QTest::keyClick(search, Qt::Key_Escape);
