@@ -166,6 +166,8 @@ Q_SIGNALS:
     void keyMapChanged(int map);
     // The history wrote to the keyboard: pages showing lighting refresh.
     void historyWritten();
+    // The keyboard refused an undo or redo; the history is unchanged.
+    void historyRefused(uint32_t status);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

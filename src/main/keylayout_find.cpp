@@ -206,11 +206,13 @@ bool KeyLayout::undo()
     if (!m_ptrDevice || !m_history->canUndo())
         return false;
     const uint32_t status = m_history->undo(historyWriter());
-    if (status != WK_SUCCESS)
+    if (status != WK_SUCCESS) {
         showNote((zh() ? QStringLiteral("键盘没有接受撤销（%1），一切保持原样。")
                        : QStringLiteral("The keyboard refused the undo (%1); nothing changed."))
                      .arg(statusText(status)),
                  true);
+        Q_EMIT historyRefused(status);
+    }
     return status == WK_SUCCESS;
 }
 
@@ -219,11 +221,13 @@ bool KeyLayout::redo()
     if (!m_ptrDevice || !m_history->canRedo())
         return false;
     const uint32_t status = m_history->redo(historyWriter());
-    if (status != WK_SUCCESS)
+    if (status != WK_SUCCESS) {
         showNote((zh() ? QStringLiteral("键盘没有接受重做（%1），一切保持原样。")
                        : QStringLiteral("The keyboard refused the redo (%1); nothing changed."))
                      .arg(statusText(status)),
                  true);
+        Q_EMIT historyRefused(status);
+    }
     return status == WK_SUCCESS;
 }
 

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -58,8 +59,27 @@ LightingController::LightingController(KeyLayout *keys, QWidget *boardArea, QWid
                                        QObject *parent)
     : QObject(parent), m_keys(keys), m_boardArea(boardArea), m_dialogParent(dialogParent)
 {
-    if (m_keys)
+    if (m_keys) {
         connect(m_keys, &KeyLayout::historyWritten, this, &LightingController::showDeviceState);
+        // The key page's note is out of sight here: say it in a box, from the
+        // event loop rather than inside the undo.
+        connect(m_keys, &KeyLayout::historyRefused, this, [this](uint32_t status) {
+            if (!m_shown)
+                return;
+            QTimer::singleShot(0, this, [this, status] {
+                if (!m_shown || !m_device)
+                    return;
+                const bool zh = m_langType == 0;
+                Dialogs::warning(m_dialogParent,
+                                 zh ? QStringLiteral("撤销") : QStringLiteral("Undo"),
+                                 (zh ? QStringLiteral("键盘没有接受（0x%1），一切保持原样。")
+                                     : QStringLiteral("The keyboard refused it (0x%1); nothing "
+                                                      "changed."))
+                                     .arg(status, 0, 16),
+                                 QMessageBox::Ok);
+            });
+        });
+    }
 }
 
 LightingController::~LightingController()

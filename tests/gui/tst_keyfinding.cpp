@@ -285,6 +285,13 @@ private Q_SLOTS:
         QCOMPARE(history->undoCount(), states.size() - 1);
         QCOMPARE(sim::differences(states.last(), sim::snapshot(l.kb)), QStringList());
         QVERIFY(l.layout->hintLabel()->text().contains(QStringLiteral("refused")));
+        // On the lighting page, where that note is out of sight, a box says it.
+        QCOMPARE(l.f.dialogs.messages.size(), 0);
+        l.f.window->labelPageClickSlot(QStringLiteral("Color"));
+        click(lighting->undoButton());
+        QTRY_COMPARE(l.f.dialogs.messages.size(), 1);
+        QCOMPARE(history->undoCount(), states.size() - 1);
+        l.f.window->labelPageClickSlot(QStringLiteral("staticLayout"));
         l.kb->clearFaults();
 
         // A refused remap records nothing.

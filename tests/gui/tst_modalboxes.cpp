@@ -10,6 +10,7 @@
 #include "macro/macrokeylayout.h"
 #include "main/devicesession.h"
 #include "main/keylayout.h"
+#include "main/lightingcontroller.h"
 #include "main/loghandler.h"
 #include "main/termination.h"
 #include "sessionfixture.h"
@@ -201,6 +202,16 @@ private Q_SLOTS:
                     keys->keyCodeSlot(z);
             keys->resetMapButton()->click();
         });
+        static sim::SimKeyboard *keyboard = nullptr;
+        add(
+            "lighting undo refused",
+            [](Lumory *w) {
+                swatch(w); // the lighting page
+                QVERIFY(w->lighting()->setKeyMode(4, 7));
+                refuse(keyboard, sim::FaultKind::WriteFailure, 0x60, 0x04);
+                w->lighting()->undoButton()->click();
+            },
+            [](sim::SimKeyboard *kb) { keyboard = kb; });
         add("firmware package refused", [](Lumory *w) {
             static QTemporaryDir empty;
             startFirmware(w, empty.path());
