@@ -1,6 +1,6 @@
 // Device-link figures on the simulated keyboard at its default timing (1 ms
 // to the keyboard, 1 ms back). One line per figure: "name value unit".
-// Arguments name the groups to run (rtt load macro512 lighting kf macropage
+// Arguments name the groups to run (rtt load macro512 lighting kf macropage find
 // codec macrofile timeline dfurecovery dfu bt); none runs them all.
 //
 //   rtt_*          one command exchange (getNKey), 1000 times back to back,
@@ -36,6 +36,9 @@
 //   record_events_per_s
 //                  key changes reported while recording, decoded and drawn
 //   macro_file_*   writing and reading a macro file of 2,048 events
+//   find_index_ms, find_query_us, find_query_p99_us
+//                  the palette search's index (built at the first search)
+//                  and one typed text answered (every keystroke)
 //   dfu_64k_s, bt_app_100k_s (and their floors)
 //                  a 64 KiB USB image through the boot loader, a 100 KiB
 //                  Bluetooth application through the module
@@ -531,6 +534,7 @@ int dfuBenchmarks();
 int btBenchmarks();
 int updateBenchmarks();
 int profileBenchmarks();
+int findBenchmarks();
 
 int main(int argc, char **argv)
 {
@@ -553,7 +557,8 @@ int main(int argc, char **argv)
                                                          {"dfu", dfuBenchmarks},
                                                          {"bt", btBenchmarks},
                                                          {"update", updateBenchmarks},
-                                                         {"profile", profileBenchmarks}};
+                                                         {"profile", profileBenchmarks},
+                                                         {"find", findBenchmarks}};
     const QStringList wanted = app.arguments().mid(1);
     int failed = 0;
     for (const auto &group : groups) {
