@@ -13,4 +13,4 @@ $SUDO apt-get install -y -q --no-install-recommends \
     qtbase5-dev qtbase5-private-dev libqt5svg5-dev libqt5svg5 qtbase5-dev-tools \
     libhidapi-dev libhidapi-libusb0 libusb-1.0-0-dev libx11-dev zlib1g-dev \
     xvfb xauth xdotool x11-utils fonts-dejavu-core fonts-wqy-microhei \
-    appstream desktop-file-utils
+    appstream desktop-file-utils qttranslations5-l10n

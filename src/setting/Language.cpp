@@ -4,11 +4,13 @@
 #include "widget/atomicfile.h"
 #include "widget/fileproblems.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -22,12 +24,36 @@ Language::Language(QObject *parent) : QObject(parent)
     m_filePath = AppPaths::writablePath(AppPaths::configDir() + QStringLiteral("Language.xml"));
     read();
     g_instance = this;
+    applyQtTexts();
 }
 
 Language::~Language()
 {
+    if (m_qtTextsInstalled)
+        QCoreApplication::removeTranslator(&m_qtTexts);
     if (g_instance == this)
         g_instance = nullptr;
+}
+
+void Language::applyQtTexts()
+{
+    if (!QCoreApplication::instance())
+        return;
+    const bool chinese = m_langType == Chinese;
+    if (chinese == m_qtTextsInstalled)
+        return;
+    if (!chinese) {
+        QCoreApplication::removeTranslator(&m_qtTexts);
+        m_qtTextsInstalled = false;
+        return;
+    }
+    if (m_qtTexts.isEmpty() &&
+        !m_qtTexts.load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+        qDebug() << "Language: Qt's Chinese texts are not installed";
+        return;
+    }
+    m_qtTextsInstalled = QCoreApplication::installTranslator(&m_qtTexts);
 }
 
 Language *Language::instance()
@@ -109,6 +135,7 @@ void Language::setLanguage(int type)
 {
     m_langType = (type == Chinese) ? Chinese : English;
     write();
+    applyQtTexts();
     Q_EMIT LanguageChange(m_langType);
 }
 

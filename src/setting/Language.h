@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTranslator>
 
 // The interface language, shared by every page: 0 = Chinese, 1 = English.
 // Persisted in <appdir>/config/Language.xml.
@@ -36,7 +37,12 @@ Q_SIGNALS:
 private:
     void read();
     bool write() const;
+    // Qt's own texts (the Yes / No / Cancel of boxes, file dialogs) follow
+    // the language where the system has Qt's Chinese translation.
+    void applyQtTexts();
 
     QString m_filePath;
     int m_langType = English;
+    QTranslator m_qtTexts;
+    bool m_qtTextsInstalled = false;
 };
