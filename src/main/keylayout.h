@@ -197,7 +197,11 @@ private:
     QString paletteName(int index) const;
     QString pressedName(const KeyPress &press) const;
     bool assignPalette(int index, const QString &done);
-    void showWritten();
+    // Shows what a history write changed: the written key, or the whole
+    // board and the map rows when a map was switched or lighting was written.
+    void showWritten(const KeyboardEdit &edit, bool keyMapSwitched);
+    // undo() (redo() when `redo`): writes and shows, or explains a refusal.
+    bool stepHistory(bool redo);
     bool zh() const { return m_langType == 0; }
 
     Data *m_data = nullptr;

@@ -19,6 +19,8 @@
 #include <QShortcut>
 #include <QSvgRenderer>
 
+#include <algorithm>
+
 // The key page's finding and undoing: the search field and "Press a key" above
 // the palette, the marks of keys that differ from the board's defaults with
 // "Reset key" and "Reset map", and the undo history's buttons.
@@ -186,46 +188,54 @@ UndoHistory::Writer KeyLayout::historyWriter()
     return [self](const KeyboardEdit &edit, const KeyboardEdit::Value &value) -> uint32_t {
         if (!self || !self->m_ptrDevice)
             return WK_ERROR_OUT_OF_RANGE;
+        const int keyMap = self->m_ptrDevice->curKCM();
         const uint32_t status = UndoHistory::writeToDevice(self->m_ptrDevice, edit, value);
         // Refused or not, the pages show what the keyboard holds.
-        if (self)
-            self->showWritten();
+        if (self && self->m_ptrDevice)
+            self->showWritten(edit, keyMap != self->m_ptrDevice->curKCM());
         return status;
     };
 }
 
-void KeyLayout::showWritten()
+void KeyLayout::showWritten(const KeyboardEdit &edit, bool keyMapSwitched)
 {
+    if (edit.kind == KeyboardEdit::KeyCode && !keyMapSwitched) {
+        // One key changed (a step of "Reset map" writes its keys one by one).
+        const int count = std::min<int>(m_vDynamicKeyBtn.size(), m_ptrDevice->kcCount());
+        if (edit.index >= 0 && edit.index < count && m_ptrDevice->keyCodes() &&
+            !m_vStaticKeyBtn.isEmpty())
+            showKeyCode(edit.index, m_vStaticKeyBtn);
+        return;
+    }
     styleKeyMapRow();
     drawKeyCode();
-    Q_EMIT historyWritten();
+    if (edit.kind != KeyboardEdit::KeyCode && edit.kind != KeyboardEdit::KeyMap)
+        Q_EMIT historyWritten();
 }
 
 bool KeyLayout::undo()
 {
-    if (!m_ptrDevice || !m_history->canUndo())
-        return false;
-    const uint32_t status = m_history->undo(historyWriter());
-    if (status != WK_SUCCESS) {
-        showNote((zh() ? QStringLiteral("键盘没有接受撤销（%1），一切保持原样。")
-                       : QStringLiteral("The keyboard refused the undo (%1); nothing changed."))
-                     .arg(statusText(status)),
-                 true);
-        Q_EMIT historyRefused(status);
-    }
-    return status == WK_SUCCESS;
+    return stepHistory(false);
 }
 
 bool KeyLayout::redo()
 {
-    if (!m_ptrDevice || !m_history->canRedo())
+    return stepHistory(true);
+}
+
+bool KeyLayout::stepHistory(bool redo)
+{
+    if (!m_ptrDevice || !(redo ? m_history->canRedo() : m_history->canUndo()))
         return false;
-    const uint32_t status = m_history->redo(historyWriter());
+    const uint32_t status =
+        redo ? m_history->redo(historyWriter()) : m_history->undo(historyWriter());
     if (status != WK_SUCCESS) {
-        showNote((zh() ? QStringLiteral("键盘没有接受重做（%1），一切保持原样。")
-                       : QStringLiteral("The keyboard refused the redo (%1); nothing changed."))
-                     .arg(statusText(status)),
-                 true);
+        const QString text =
+            redo ? (zh() ? QStringLiteral("键盘没有接受重做（%1），一切保持原样。")
+                         : QStringLiteral("The keyboard refused the redo (%1); nothing changed."))
+                 : (zh() ? QStringLiteral("键盘没有接受撤销（%1），一切保持原样。")
+                         : QStringLiteral("The keyboard refused the undo (%1); nothing changed."));
+        showNote(text.arg(statusText(status)), true);
         Q_EMIT historyRefused(status);
     }
     return status == WK_SUCCESS;

@@ -370,15 +370,34 @@ void ProfileFlow::tellCutOff(Stage stage, const ProfileResult &result)
 
 // ---- back-up ----------------------------------------------------------------
 
-void ProfileFlow::backup()
+Device *ProfileFlow::begin()
 {
     if (m_active)
-        return;
+        return nullptr;
     Device *device = loadedKeyboard(true);
+    m_active = device != nullptr;
+    return device;
+}
+
+QString ProfileFlow::askFile(const Dialogs::FileRequest &request, const QPointer<Device> &keyboard)
+{
+    const QPointer<ProfileFlow> self(this);
+    const QString path = Dialogs::file(m_dialogParent, request);
+    if (!self)
+        return QString();
+    if (path.isEmpty() || !stillCurrent(keyboard)) {
+        if (!Dialogs::isReleased(this))
+            done(false);
+        return QString();
+    }
+    return path;
+}
+
+void ProfileFlow::backup()
+{
+    Device *device = begin();
     if (!device)
         return;
-    m_active = true;
-    const QPointer<ProfileFlow> self(this);
     const QPointer<Device> keyboard(device);
     Dialogs::FileRequest request;
     request.mode = Dialogs::FileMode::Save;
@@ -386,14 +405,9 @@ void ProfileFlow::backup()
     request.directory =
         ProfileEngine::defaultBackupPath(documentsDir(), boardName(device), QDate::currentDate());
     request.filter = text("Lumory 配置文件 (*.lumory)", "Lumory profile (*.lumory)");
-    QString path = Dialogs::file(m_dialogParent, request);
-    if (!self)
+    QString path = askFile(request, keyboard);
+    if (path.isEmpty())
         return;
-    if (path.isEmpty() || !stillCurrent(keyboard)) {
-        if (!Dialogs::isReleased(this))
-            done(false);
-        return;
-    }
     if (!path.endsWith(QLatin1String(ProfileFile::kSuffix), Qt::CaseInsensitive))
         path += QLatin1String(ProfileFile::kSuffix);
     startBackup(keyboard, path);
@@ -401,12 +415,9 @@ void ProfileFlow::backup()
 
 void ProfileFlow::quickBackup()
 {
-    if (m_active)
-        return;
-    Device *device = loadedKeyboard(true);
+    Device *device = begin();
     if (!device)
         return;
-    m_active = true;
     const QString dir = documentsDir();
     QDir().mkpath(dir);
     startBackup(device,
@@ -452,13 +463,9 @@ void ProfileFlow::backupFinished(const ProfileResult &result)
 
 void ProfileFlow::restore()
 {
-    if (m_active)
-        return;
-    Device *device = loadedKeyboard(true);
+    Device *device = begin();
     if (!device)
         return;
-    m_active = true;
-    const QPointer<ProfileFlow> self(this);
     const QPointer<Device> keyboard(device);
     Dialogs::FileRequest request;
     request.mode = Dialogs::FileMode::Open;
@@ -466,14 +473,9 @@ void ProfileFlow::restore()
     request.directory = documentsDir();
     request.filter = text("Lumory 配置文件 (*.lumory);;所有文件 (*)",
                           "Lumory profile (*.lumory);;All files (*)");
-    const QString path = Dialogs::file(m_dialogParent, request);
-    if (!self)
+    const QString path = askFile(request, keyboard);
+    if (path.isEmpty())
         return;
-    if (path.isEmpty() || !stillCurrent(keyboard)) {
-        if (!Dialogs::isReleased(this))
-            done(false);
-        return;
-    }
     qInfo().noquote() << "profile: checking" << path;
     m_path = path;
     m_context = ProfileContext::forDevice(keyboard, m_langType);

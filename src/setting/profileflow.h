@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/profileengine.h"
+#include "widget/dialogs.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -128,6 +129,13 @@ private:
     // Whether `device` is still the session's loaded keyboard and the
     // program is not closing.
     bool stillCurrent(const QPointer<Device> &device) const;
+    // A flow begins: the loaded keyboard (told when there is none), null
+    // while another flow runs.
+    Device *begin();
+    // The flow's file dialog: the chosen path, or empty when the flow ended
+    // there (cancelled, the keyboard changed, or this flow released while the
+    // dialog was open); the caller then returns at once.
+    QString askFile(const Dialogs::FileRequest &request, const QPointer<Device> &keyboard);
     void startBackup(Device *device, const QString &path);
     void startTask(Stage stage, ProfileTask *task, Device *device);
     // The run ended on its own (queued from the worker).

@@ -446,8 +446,8 @@ void KeyBtn::paintEvent(QPaintEvent *)
 
     if (m_changedMark) {
         // A dot with a dark ring, readable on every cap colour.
-        p.setPen(QPen(QColor(QStringLiteral("#101217")), 1.5));
-        p.setBrush(QColor(QStringLiteral("#ffb454")));
+        p.setPen(QPen(QColor(0x10, 0x12, 0x17), 1.5));
+        p.setBrush(QColor(0xff, 0xb4, 0x54));
         p.drawEllipse(markRect());
     }
 

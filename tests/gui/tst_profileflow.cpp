@@ -171,6 +171,8 @@ private Q_SLOTS:
         if (safetyNet) {
             // One click: the default file in the documents folder, the result named.
             Firmware *panel = rig.w->settingPage()->firmwarePanel();
+            // This rig's flow alone: the window's own would write the same file at once.
+            QObject::disconnect(panel, &Firmware::emitBackup, nullptr, nullptr);
             QObject::connect(panel, &Firmware::emitBackup, rig.flow, &ProfileFlow::quickBackup);
             QVERIFY(rig.run([panel] { panel->backupButton()->click(); }));
             QVERIFY(rig.lastOk);
